@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// A failed operation on the host: a number and a text, as the user is shown it.
+// Thrown by Host and by the value conversions; caught where a handler ends.
+struct HostFailure
+{
+    // Numbers below 100 are QDBusError::ErrorType values; these are our own.
+    enum : int {
+        NoTextForm = 100,
+        NotANumber = 101,
+        NoHost = 102,
+        BadReply = 103,
+    };
+
+    int number = 0;
+    QString text;
+
+    QString toString() const;
+};

@@ -1,0 +1,25 @@
+// A failure that leaves a handler: reported once, then the program ends with status 1.
+#include "form1.h"
+
+#include "hostfailure.h"
+
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
+
+void Form1::reportFailure(const HostFailure &failure)
+{
+    // Block everything first: the message box below runs the event loop, and neither a
+    // tick nor a click may reach the host, or stack a second report, while it is open.
+    m_failed = true;
+    Timer1->stop();
+
+    const QString line = failure.toString();
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fflush(stderr);
+
+    QMessageBox box(QMessageBox::Critical, caption, line, QMessageBox::Ok, this);
+    box.exec();
+    endProgram(1);
+}

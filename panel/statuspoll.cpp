@@ -1,0 +1,22 @@
+// Timer1: show the host's audio frequency, rig frequency and mode.
+#include "form1.h"
+
+#include "hostfailure.h"
+#include "valuetext.h"
+
+#include <QLabel>
+
+void Form1::Timer1_Timer()
+{
+    if (!canUseHost())
+        return;
+    try {
+        // Each read comes right before its label: a failure leaves the earlier labels written.
+        Label6->setText(valueText(host->read(QStringLiteral("AudioFq"))) + QStringLiteral(" Hz"));
+        Label7->setText(numberText(valueNumber(host->read(QStringLiteral("FqA"))) / 1000)
+                        + QStringLiteral(" kHz"));
+        Label8->setText(valueText(host->read(QStringLiteral("Mode"))));
+    } catch (const HostFailure &failure) {
+        reportFailure(failure);
+    }
+}

@@ -1,0 +1,41 @@
+// palvo2-sim: a stand-in host on the session bus, for trying the panel without a radio.
+#include "contract.h"
+#include "palvo2adaptor.h"
+#include "simhost.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QTextStream>
+
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream errors(stderr);
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        errors << "palvo2-sim: no D-Bus session bus: " << bus.lastError().message() << Qt::endl;
+        return 1;
+    }
+
+    SimHost host(bus, out, errors);
+    new Palvo2Adaptor(&host);
+    if (!bus.registerObject(QString::fromLatin1(contract::objectPath), &host)) {
+        errors << "palvo2-sim: cannot serve " << contract::objectPath << Qt::endl;
+        return 1;
+    }
+    const auto reply = bus.interface()->registerService(
+        QString::fromLatin1(contract::busName), QDBusConnectionInterface::DontQueueService,
+        QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
+        errors << "palvo2-sim: \"" << contract::busName
+               << "\" is already owned on the session bus; is another host running?" << Qt::endl;
+        return 1;
+    }
+    errors << "palvo2-sim: serving \"" << contract::busName << "\" as " << bus.baseService()
+           << Qt::endl;
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+
+class QTextStream;
+
+// The stand-in host: an audio frequency, a rig frequency and a mode that macros change.
+// Its D-Bus adaptor is generated from Palvo2.Application.xml.
+class SimHost : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(int AudioFq READ audioFq)
+    Q_PROPERTY(double FqA READ fqA)
+    Q_PROPERTY(QString Mode READ mode)
+
+public:
+    // out receives each macro text, a line each; errors receives what was ignored and why.
+    SimHost(const QDBusConnection &bus, QTextStream &out, QTextStream &errors);
+
+    int audioFq() const { return m_audioFq; }
+    double fqA() const { return m_fqA; }
+    QString mode() const { return m_mode; }
+    bool transmitting() const { return m_transmitting; }
+    QString txBuffer() const { return m_txBuffer; }
+    QString rxBuffer() const { return m_rxBuffer; }
+
+public slots:
+    void ExecuteMacros(const QString &macros);
+
+private:
+    void carryOut(const QString &keyword, bool hasArgument, const QString &argument);
+    void ignore(const QString &tag, const QString &why);
+    void announce(const char *property, const QVariant &value);
+
+    QDBusConnection m_bus;
+    QTextStream &m_out;
+    QTextStream &m_errors;
+    int m_audioFq = 1000;
+    double m_fqA = 14100000;
+    QString m_mode = QStringLiteral("BPSK31");
+    bool m_transmitting = false;
+    QString m_txBuffer;
+    QString m_rxBuffer;
+};

@@ -1,0 +1,210 @@
+#include "contract.h"
+#include "dbushost.h"
+#include "hostfailure.h"
+#include "privatebus.h"
+
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTest>
+
+#include <csignal>
+
+// Receives the stand-in host's PropertiesChanged signals.
+class ChangeListener : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QVariantMap> changes;
+public slots:
+    void changed(const QString &, const QVariantMap &properties, const QStringList &)
+    {
+        changes.append(properties);
+    }
+};
+
+// The D-Bus host link against palvo2-sim on a private bus.
+class TestDBusLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void attachReadAndCall();
+    void unknownMembersFail();
+    void noHostRunning();
+    void staleAfterHostRestarts();
+    void neverStartsAHost();
+    void noBus();
+    void simRefusesATakenName();
+    void simAnnouncesChanges();
+    void stalledHostTimesOut();
+
+private:
+    std::unique_ptr<PrivateBus> bus;
+    std::unique_ptr<SimProcess> sim;
+    QDBusConnection connection{QString()};
+};
+
+void TestDBusLink::init()
+{
+    bus = std::make_unique<PrivateBus>();
+    QVERIFY(bus->isRunning());
+    sim = std::make_unique<SimProcess>(*bus);
+    connection = bus->connect("link");
+    QVERIFY(connection.isConnected());
+}
+
+void TestDBusLink::cleanup()
+{
+    sim.reset();
+    connection = QDBusConnection(QString());
+    bus.reset();
+}
+
+void TestDBusLink::attachReadAndCall()
+{
+    QVERIFY(sim->start());
+    auto host = DBusHost::attach(connection);
+    QVERIFY(host->uniqueName().startsWith(":1."));
+
+    const QVariant audio = host->read("AudioFq");
+    QCOMPARE(audio.metaType(), QMetaType::fromType<int>());
+    QCOMPARE(audio.toInt(), 1000);
+    QCOMPARE(host->read("FqA").toDouble(), 14100000.0);
+    QCOMPARE(host->read("Mode").toString(), QStringLiteral("BPSK31"));
+
+    host->call("ExecuteMacros", "<AUDIOFQ:1234><ZFQ:7074.15>");
+    QVERIFY(sim->waitForMacro("<AUDIOFQ:1234><ZFQ:7074.15>"));
+    QCOMPARE(host->read("AudioFq").toInt(), 1234);
+    QCOMPARE(host->read("FqA").toDouble(), 7074150.0);
+}
+
+void TestDBusLink::unknownMembersFail()
+{
+    QVERIFY(sim->start());
+    auto host = DBusHost::attach(connection);
+    try {
+        host->read("Nope");
+        QFAIL("read of an unknown property succeeded");
+    } catch (const HostFailure &failure) {
+        QVERIFY(failure.number != 0);
+        QVERIFY2(failure.text.startsWith("org.freedesktop.DBus.Error."), qPrintable(failure.text));
+    }
+    try {
+        host->call("Nope", "x");
+        QFAIL("call of an unknown method succeeded");
+    } catch (const HostFailure &failure) {
+        QCOMPARE(failure.number, int(QDBusError::UnknownMethod));
+    }
+}
+
+void TestDBusLink::noHostRunning()
+{
+    try {
+        DBusHost::attach(connection);
+        QFAIL("attached with no host running");
+    } catch (const HostFailure &failure) {
+        QVERIFY2(failure.text.startsWith("org.freedesktop.DBus.Error.NameHasNoOwner"),
+                 qPrintable(failure.text));
+    }
+}
+
+void TestDBusLink::staleAfterHostRestarts()
+{
+    QVERIFY(sim->start());
+    auto old = DBusHost::attach(connection);
+    sim->kill();
+    SimProcess second(*bus);
+    QVERIFY(second.start());
+
+    QVERIFY_THROWS_EXCEPTION(HostFailure, old->read("AudioFq"));
+    QVERIFY_THROWS_EXCEPTION(HostFailure, old->call("ExecuteMacros", "<TX>"));
+    QVERIFY(!second.waitForMacro("<TX>", 300));
+
+    auto fresh = DBusHost::attach(connection);
+    QVERIFY(fresh->uniqueName() != old->uniqueName());
+    QCOMPARE(fresh->read("AudioFq").toInt(), 1000);
+}
+
+// An activation file for the host's name must never start one.
+void TestDBusLink::neverStartsAHost()
+{
+    QTemporaryDir dir;
+    const QString marker = dir.filePath("started");
+    PrivateBus activating({{"palvo2.service", QString("[D-BUS Service]\nName=%1\nExec=/bin/touch %2\n")
+                                                  .arg(contract::busName, marker)}});
+    QVERIFY(activating.isRunning());
+    QDBusConnection link = activating.connect("activation");
+
+    QVERIFY_THROWS_EXCEPTION(HostFailure, DBusHost::attach(link));
+    QTest::qWait(500);
+    QVERIFY(!QFileInfo::exists(marker));
+
+    // The same bus does start it for a message that allows it: the check above is real.
+    auto message = QDBusMessage::createMethodCall(contract::busName, contract::objectPath,
+                                                  contract::interfaceName, "ExecuteMacros");
+    message << QStringLiteral("<TX>");
+    link.call(message, QDBus::NoBlock);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(marker), 5000);
+}
+
+void TestDBusLink::noBus()
+{
+    QDBusConnection none = QDBusConnection::connectToBus("unix:path=/nonexistent/palvo-bus", "none");
+    QVERIFY(!none.isConnected());
+    try {
+        DBusHost::attach(none);
+        QFAIL("attached with no bus");
+    } catch (const HostFailure &failure) {
+        QVERIFY(failure.number != 0);
+        QVERIFY(!failure.text.isEmpty());
+    }
+    QDBusConnection::disconnectFromBus("none");
+}
+
+void TestDBusLink::simRefusesATakenName()
+{
+    QVERIFY(sim->start());
+    SimProcess second(*bus);
+    QVERIFY(!second.start());
+    second.process().waitForFinished(5000);
+    QCOMPARE(second.process().state(), QProcess::NotRunning);
+    QCOMPARE(second.process().exitCode(), 1);
+    QVERIFY(second.process().readAllStandardError().contains("already owned"));
+}
+
+void TestDBusLink::simAnnouncesChanges()
+{
+    QVERIFY(sim->start());
+    ChangeListener listener;
+    QVERIFY(connection.connect(QString(), contract::objectPath, "org.freedesktop.DBus.Properties",
+                               "PropertiesChanged", &listener,
+                               SLOT(changed(QString, QVariantMap, QStringList))));
+    auto host = DBusHost::attach(connection);
+    host->call("ExecuteMacros", "<MODE:RTTY><MODE:RTTY><AUDIOFQ:900>");
+    QTRY_COMPARE_WITH_TIMEOUT(listener.changes.size(), 2, 3000);
+    QCOMPARE(listener.changes[0].value("Mode").toString(), QStringLiteral("RTTY"));
+    QCOMPARE(listener.changes[1].value("AudioFq").toInt(), 900);
+}
+
+void TestDBusLink::stalledHostTimesOut()
+{
+    QVERIFY(sim->start());
+    auto host = DBusHost::attach(connection);
+    ::kill(pid_t(sim->pid()), SIGSTOP);
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        host->read("AudioFq");
+        QFAIL("a stopped host answered");
+    } catch (const HostFailure &failure) {
+        QCOMPARE(failure.number, int(QDBusError::NoReply));
+    }
+    const qint64 waited = clock.elapsed();
+    QVERIFY2(waited >= 1900 && waited < 4000, qPrintable(QString::number(waited)));
+}
+
+QTEST_GUILESS_MAIN(TestDBusLink)
+#include "tst_dbuslink.moc"

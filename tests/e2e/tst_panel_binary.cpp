@@ -1,0 +1,156 @@
+#include "privatebus.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QThread>
+
+// The palvo-panel program itself on a virtual X display, answered with real key presses.
+class TestPanelBinary : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void notLoadedMessageComesFirst();
+    void hostFailureEndsWithStatusOne();
+
+private:
+    QStringList visibleWindows();
+    QString windowSize(const QString &window);
+    bool waitForWindows(int count, int timeoutMs = 10000);
+    void pressReturn();
+
+    QProcess xvfb;
+    QString display;
+    std::unique_ptr<PrivateBus> bus;
+    QProcess panel;
+};
+
+void TestPanelBinary::initTestCase()
+{
+    const int number = 150 + QRandomGenerator::global()->bounded(500);
+    display = QStringLiteral(":%1").arg(number);
+    xvfb.start("Xvfb", {display, "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    QVERIFY(xvfb.waitForStarted(5000));
+    const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 10000);
+}
+
+void TestPanelBinary::cleanupTestCase()
+{
+    xvfb.terminate();
+    xvfb.waitForFinished(3000);
+}
+
+void TestPanelBinary::init()
+{
+    bus = std::make_unique<PrivateBus>();
+    QVERIFY(bus->isRunning());
+    QProcessEnvironment env = bus->environment();
+    env.insert("DISPLAY", display);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    panel.setProcessEnvironment(env);
+}
+
+void TestPanelBinary::cleanup()
+{
+    panel.kill();
+    panel.waitForFinished(3000);
+    bus.reset();
+}
+
+QStringList TestPanelBinary::visibleWindows()
+{
+    QProcess xdotool;
+    xdotool.setProcessEnvironment(panel.processEnvironment());
+    xdotool.start("xdotool", {"search", "--onlyvisible", "--name", "^Palvo automation test$"});
+    xdotool.waitForFinished(5000);
+    return QString::fromUtf8(xdotool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+QString TestPanelBinary::windowSize(const QString &window)
+{
+    QProcess xdotool;
+    xdotool.setProcessEnvironment(panel.processEnvironment());
+    xdotool.start("xdotool", {"getwindowgeometry", window});
+    xdotool.waitForFinished(5000);
+    const QString out = QString::fromUtf8(xdotool.readAllStandardOutput());
+    return out.section("Geometry: ", 1).trimmed();
+}
+
+bool TestPanelBinary::waitForWindows(int count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (visibleWindows().size() == count)
+            return true;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+// To the window that has the keyboard focus, as a user would.
+void TestPanelBinary::pressReturn()
+{
+    QProcess xdotool;
+    xdotool.setProcessEnvironment(panel.processEnvironment());
+    xdotool.start("xdotool", {"key", "Return"});
+    xdotool.waitForFinished(5000);
+}
+
+void TestPanelBinary::notLoadedMessageComesFirst()
+{
+    panel.start(PALVO_PANEL_PATH, {});
+    QVERIFY(panel.waitForStarted(5000));
+    QVERIFY(waitForWindows(1));
+    QTest::qWait(500);
+    const QStringList message = visibleWindows();
+    QCOMPARE(message.size(), 1); // the message alone, the panel not yet shown
+    QVERIFY(windowSize(message[0]) != "336x184");
+
+    pressReturn();
+    QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired() && visibleWindows() == message)
+        QThread::msleep(100);
+    const QStringList shown = visibleWindows();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(windowSize(shown[0]), QStringLiteral("336x184"));
+    QCOMPARE(panel.state(), QProcess::Running);
+}
+
+void TestPanelBinary::hostFailureEndsWithStatusOne()
+{
+    SimProcess sim(*bus);
+    QVERIFY(sim.start());
+    panel.start(PALVO_PANEL_PATH, {});
+    QVERIFY(panel.waitForStarted(5000));
+    QVERIFY(waitForWindows(1));
+    QTest::qWait(1000);
+    QCOMPARE(panel.state(), QProcess::Running);
+
+    sim.kill();
+    QByteArray errors;
+    QDeadlineTimer deadline(5000);
+    while (!errors.contains("Error ") && !deadline.hasExpired()) {
+        panel.waitForReadyRead(100);
+        errors += panel.readAllStandardError();
+    }
+    QTest::qWait(1500); // ticks keep coming; no second report may follow
+    errors += panel.readAllStandardError();
+    QCOMPARE(errors.count("Error "), 1);
+    QVERIFY2(errors.contains("Error 1: org.freedesktop.DBus.Error.NameHasNoOwner"), errors.constData());
+    QCOMPARE(panel.state(), QProcess::Running); // waiting for the user
+
+    pressReturn();
+    QVERIFY(panel.waitForFinished(5000));
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestPanelBinary)
+#include "tst_panel_binary.moc"

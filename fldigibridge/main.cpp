@@ -1,12 +1,13 @@
 // palvo2-fldigi: serves the host's interface on the session bus and carries it out on fldigi.
 #include "bridgeobject.h"
 #include "contract.h"
+#include "hostname.h"
 #include "fldigihost.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QDBusError>
 
 int main(int argc, char *argv[])
 {
@@ -47,14 +48,8 @@ int main(int argc, char *argv[])
         errors << "palvo2-fldigi: cannot serve " << contract::objectPath << Qt::endl;
         return 1;
     }
-    const auto reply = bus.interface()->registerService(
-        QString::fromLatin1(contract::busName), QDBusConnectionInterface::DontQueueService,
-        QDBusConnectionInterface::DontAllowReplacement);
-    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-        errors << "palvo2-fldigi: \"" << contract::busName
-               << "\" is already owned on the session bus; is another host running?" << Qt::endl;
+    if (!claimHostName(bus, errors, "palvo2-fldigi"))
         return 1;
-    }
     errors << "palvo2-fldigi: serving \"" << contract::busName << "\" for fldigi at "
            << withPath.toString() << Qt::endl;
     return QCoreApplication::exec();

@@ -1,11 +1,12 @@
 // palvo2-sim: a stand-in host on the session bus, for trying the panel without a radio.
 #include "contract.h"
+#include "hostname.h"
 #include "palvo2adaptor.h"
 #include "simhost.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QTextStream>
 
 
@@ -27,14 +28,8 @@ int main(int argc, char *argv[])
         errors << "palvo2-sim: cannot serve " << contract::objectPath << Qt::endl;
         return 1;
     }
-    const auto reply = bus.interface()->registerService(
-        QString::fromLatin1(contract::busName), QDBusConnectionInterface::DontQueueService,
-        QDBusConnectionInterface::DontAllowReplacement);
-    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-        errors << "palvo2-sim: \"" << contract::busName
-               << "\" is already owned on the session bus; is another host running?" << Qt::endl;
+    if (!claimHostName(bus, errors, "palvo2-sim"))
         return 1;
-    }
     errors << "palvo2-sim: serving \"" << contract::busName << "\" as " << bus.baseService()
            << Qt::endl;
     return QCoreApplication::exec();

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QTextStream>
+
+// For host programs: owns the host's well-known name, refusing to queue behind or replace
+// another host. Says why on errors when it cannot.
+bool claimHostName(const QDBusConnection &bus, QTextStream &errors, const char *program);

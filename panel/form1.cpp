@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -50,6 +51,15 @@ QPushButton *button(QWidget *form, const char *name, const QString &caption, con
     return control;
 }
 
+// Without this a plain QWidget window is a "filler" to a screen reader, not a frame
+// it can announce by its title.
+QAccessibleInterface *formAsFrame(const QString &className, QObject *object)
+{
+    if (className == u"Form1" && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
 } // namespace
 
 const QString Form1::caption = QStringLiteral("Palvo automation test");
@@ -59,6 +69,8 @@ Form1::Form1(HostAttach attach, QWidget *parent)
       m_attach(std::move(attach))
 {
     setObjectName(QStringLiteral("Form1"));
+    static const bool factoryInstalled = (QAccessible::installFactory(formAsFrame), true);
+    Q_UNUSED(factoryInstalled);
     setWindowTitle(caption);
     setFixedSize(twips(0, 0, 5040, 2760).size());
 
@@ -86,6 +98,22 @@ Form1::Form1(HostAttach attach, QWidget *parent)
 
     Command5 = button(this, "Command5", QStringLiteral("TX"), twips(240, 2280, 1335, 375));
     Command4 = button(this, "Command4", QStringLiteral("RX"), twips(1800, 2280, 1335, 375));
+
+    // A screen reader names each input by the label beside it and tells the
+    // buttons with the same caption, and the live values, apart by description.
+    Label1->setBuddy(Combo1);
+    Label2->setBuddy(Text2);
+    Label4->setBuddy(Text3);
+    Label9->setBuddy(Text1);
+    Command6->setAccessibleDescription(QStringLiteral("Sends the chosen mode to the host"));
+    Command2->setAccessibleDescription(QStringLiteral("Sends the audio frequency to the host"));
+    Command3->setAccessibleDescription(QStringLiteral("Sends the rig frequency to the host"));
+    Command1->setAccessibleDescription(QStringLiteral("Sends the macro text to the host"));
+    Command5->setAccessibleDescription(QStringLiteral("Tells the host to transmit"));
+    Command4->setAccessibleDescription(QStringLiteral("Tells the host to go back to receive"));
+    Label8->setAccessibleDescription(QStringLiteral("Mode reported by the host"));
+    Label6->setAccessibleDescription(QStringLiteral("Audio frequency reported by the host"));
+    Label7->setAccessibleDescription(QStringLiteral("Rig frequency reported by the host"));
 
     QWidget *const focusOrder[] = {Combo1, Text2, Text3, Command2, Command3,
                                    Command4, Command5, Text1, Command1, Command6};

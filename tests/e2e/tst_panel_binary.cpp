@@ -1,8 +1,7 @@
 #include "privatebus.h"
+#include "virtualdisplay.h"
 
 #include <QDeadlineTimer>
-#include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTest>
 #include <QThread>
 
@@ -13,7 +12,6 @@ class TestPanelBinary : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void init();
     void cleanup();
     void notLoadedMessageComesFirst();
@@ -25,26 +23,14 @@ private:
     bool waitForWindows(int count, int timeoutMs = 10000);
     void pressReturn();
 
-    QProcess xvfb;
-    QString display;
+    VirtualDisplay display;
     std::unique_ptr<PrivateBus> bus;
     QProcess panel;
 };
 
 void TestPanelBinary::initTestCase()
 {
-    const int number = 150 + QRandomGenerator::global()->bounded(500);
-    display = QStringLiteral(":%1").arg(number);
-    xvfb.start("Xvfb", {display, "-screen", "0", "640x480x24", "-nolisten", "tcp"});
-    QVERIFY(xvfb.waitForStarted(5000));
-    const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 10000);
-}
-
-void TestPanelBinary::cleanupTestCase()
-{
-    xvfb.terminate();
-    xvfb.waitForFinished(3000);
+    QVERIFY(display.start());
 }
 
 void TestPanelBinary::init()
@@ -52,7 +38,7 @@ void TestPanelBinary::init()
     bus = std::make_unique<PrivateBus>();
     QVERIFY(bus->isRunning());
     QProcessEnvironment env = bus->environment();
-    env.insert("DISPLAY", display);
+    env.insert("DISPLAY", display.name());
     env.insert("QT_QPA_PLATFORM", "xcb");
     panel.setProcessEnvironment(env);
 }

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Builds the .deb, unpacks it into a scratch root and checks what it installs.
+# Usage: tst_deb.sh <source-dir> <build-dir>
+set -euo pipefail
+
+src=$1
+build=$2
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+deb=$("$src/scripts/package" "$build")
+[ -f "$deb" ] || { echo "FAIL: no package built" >&2; exit 1; }
+echo "package: $deb"
+
+root=$(mktemp -d)
+work=$(mktemp -d)
+cleanup() {
+  [ -n "${panel:-}" ] && kill "$panel" 2>/dev/null
+  [ -n "${sim:-}" ] && kill "$sim" 2>/dev/null
+  [ -n "${bus:-}" ] && kill "$bus" 2>/dev/null
+  rm -rf "$root" "$work"
+}
+trap cleanup EXIT
+
+# Control fields: dependencies found by dpkg-shlibdeps, and the run-time ones named by hand.
+depends=$(dpkg-deb -f "$deb" Depends)
+for d in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libqt6network6 qt6-qpa-plugins; do
+  grep -Eq "(^|, )$d( |,|$)" <<<"$depends" || fail "Depends lacks $d: $depends"
+done
+grep -Eq 'asan|ubsan' <<<"$depends" && fail "a sanitizer runtime in Depends: $depends"
+[ "$(dpkg-deb -f "$deb" Package)" = palvo-panel ] || fail "package name"
+[ "$(dpkg-deb -f "$deb" Section)" = hamradio ] || fail "section"
+
+# Exactly these files, nothing from the tests or the benchmark.
+dpkg -x "$deb" "$root"
+expected="usr/bin/palvo-panel
+usr/bin/palvo2-fldigi
+usr/bin/palvo2-sim
+usr/share/applications/net.palvo.panel.desktop
+usr/share/doc/palvo-panel/README.md
+usr/share/icons/hicolor/scalable/apps/net.palvo.panel.svg
+usr/share/metainfo/net.palvo.panel.metainfo.xml"
+actual=$(cd "$root" && find . -type f | sed 's|^\./||' | sort)
+[ "$actual" = "$expected" ] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
+
+for exe in palvo-panel palvo2-sim palvo2-fldigi; do
+  f=$root/usr/bin/$exe
+  [ -x "$f" ] || { fail "$exe is not executable"; continue; }
+  missing=$(ldd "$f" | grep -E 'not found|libasan|libubsan' || true)
+  [ -z "$missing" ] || fail "$exe links: $missing"
+done
+
+# Desktop entry, icon and AppStream metadata agree with each other and validate.
+desktop=$root/usr/share/applications/net.palvo.panel.desktop
+desktop-file-validate "$desktop" || fail "desktop-file-validate"
+exec_name=$(sed -n 's/^Exec=//p' "$desktop" | cut -d' ' -f1)
+[ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$exec_name is not in the package"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+[ -f "$root/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon has no SVG"
+xmllint --noout "$root/usr/share/icons/hicolor/scalable/apps/$icon.svg" || fail "the icon is not well-formed"
+metainfo=$root/usr/share/metainfo/net.palvo.panel.metainfo.xml
+appstreamcli validate --no-net --pedantic "$metainfo" >&2 || fail "appstreamcli validate"
+grep -q '<launchable type="desktop-id">net.palvo.panel.desktop</launchable>' "$metainfo" \
+  || fail "metainfo does not launch the desktop file"
+
+# The installed programs work together: the panel polls the installed host on a bus of our own.
+dbus-daemon --session --nofork --print-address=1 --address="unix:dir=$work" >"$work/address" 2>/dev/null &
+bus=$!
+for _ in $(seq 50); do [ -s "$work/address" ] && break; sleep 0.1; done
+export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/address")
+"$root/usr/bin/palvo2-sim" >"$work/sim.out" 2>&1 &
+sim=$!
+for _ in $(seq 50); do
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetNameOwner \
+    string:Palvo2.Application >/dev/null 2>&1 && break
+  sleep 0.1
+done
+QT_QPA_PLATFORM=offscreen "$root/usr/bin/palvo-panel" 2>"$work/panel.err" &
+panel=$!
+sleep 1.5
+kill -0 "$panel" 2>/dev/null || fail "the installed panel did not keep running"
+grep -q 'Error' "$work/panel.err" && fail "the installed panel failed: $(cat "$work/panel.err")"
+kill "$sim"; wait "$sim" 2>/dev/null || true; sim=
+for _ in $(seq 50); do grep -q 'Error' "$work/panel.err" && break; sleep 0.1; done
+grep -q 'NameHasNoOwner' "$work/panel.err" || fail "the installed panel was not polling the host"
+
+[ "$failures" -eq 0 ] && echo "PASS: package checks"
+exit "$failures"

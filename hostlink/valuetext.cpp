@@ -6,6 +6,8 @@
 #include <QDBusSignature>
 #include <QDBusVariant>
 
+#include <cmath>
+
 namespace {
 
 QLocale ungrouped(QLocale locale)
@@ -27,6 +29,25 @@ QVariant unwrapped(QVariant value)
     return value;
 }
 
+bool readsBack(const QString &text, const QLocale &locale)
+{
+    bool ok = false;
+    locale.toDouble(text, &ok);
+    return ok;
+}
+
+// Qt writes some numbers in forms it cannot read back in the same locale: an exponent as
+// "1,5×10^−07", a minus sign behind a bidi mark in Arabic. Such a number is written as in C
+// (plain), with the locale's decimal point where that still reads.
+QString readable(const QString &text, const QString &plain, const QLocale &locale)
+{
+    if (readsBack(text, locale))
+        return text;
+    QString withPoint = plain;
+    withPoint.replace(u'.', locale.decimalPoint());
+    return readsBack(withPoint, locale) ? withPoint : plain;
+}
+
 [[noreturn]] void noTextForm(const QVariant &value)
 {
     if (isNull(value))
@@ -42,7 +63,12 @@ QString numberText(double number, const QLocale &locale)
 {
     if (number == 0)
         number = 0; // no "-0"
-    return ungrouped(locale).toString(number, 'g', 15);
+    // 15 digits would round the very largest doubles up past the largest there is, to a text
+    // that reads as no number; those get the fewest digits that read back.
+    const bool nearLargest = std::isfinite(number) && std::abs(number) > 1.79769313486231e308;
+    const int precision = nearLargest ? QLocale::FloatingPointShortest : 15;
+    return readable(ungrouped(locale).toString(number, 'g', precision),
+                    QLocale::c().toString(number, 'g', precision), locale);
 }
 
 QString valueText(const QVariant &hostValue, const QLocale &locale)
@@ -61,12 +87,14 @@ QString valueText(const QVariant &hostValue, const QLocale &locale)
     case QMetaType::Int:
     case QMetaType::Long:
     case QMetaType::LongLong:
-        return ungrouped(locale).toString(value.toLongLong());
+        return readable(ungrouped(locale).toString(value.toLongLong()),
+                        QString::number(value.toLongLong()), locale);
     case QMetaType::UShort:
     case QMetaType::UInt:
     case QMetaType::ULong:
     case QMetaType::ULongLong:
-        return ungrouped(locale).toString(value.toULongLong());
+        return readable(ungrouped(locale).toString(value.toULongLong()),
+                        QString::number(value.toULongLong()), locale);
     case QMetaType::Float:
     case QMetaType::Double:
         return numberText(value.toDouble(), locale);

@@ -15,5 +15,6 @@ QString valueText(const QVariant &value, const QLocale &locale = QLocale::system
 double valueNumber(const QVariant &value, const QLocale &locale = QLocale::system());
 
 // No digit grouping, no separator for whole numbers, at most 15 significant digits and no
-// trailing zeros; an exponent from 1e15 up and below 1e-4.
+// trailing zeros; an exponent from 1e15 up and below 1e-4. Where Qt's form for the locale
+// would not read back in it, the number is written as in C, with the locale's decimal point.
 QString numberText(double number, const QLocale &locale = QLocale::system());

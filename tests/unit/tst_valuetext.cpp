@@ -19,6 +19,8 @@ private slots:
     void noTextForm();
     void numbers_data();
     void numbers();
+    void exponentsReadBack_data();
+    void exponentsReadBack();
     void numberFromValue_data();
     void numberFromValue();
     void notANumber_data();
@@ -115,6 +117,37 @@ void TestValueText::numbers()
     QFETCH(QString, german);
     QCOMPARE(numberText(number, QLocale::c()), c);
     QCOMPARE(numberText(number, QLocale(QLocale::German, QLocale::Germany)), german);
+}
+
+// Some locales' exponent forms are ones Qt cannot read back; what is shown must read.
+void TestValueText::exponentsReadBack_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<double>("number");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("German keeps its own form") << "de_DE" << 1.5e-7 << "1,5E-07";
+    QTest::newRow("Norwegian keeps its minus sign") << "nb_NO" << 1.5e-7 << "1,5E\u221207";
+    QTest::newRow("Swedish") << "sv_SE" << 1.5e-7 << "1.5e-07";
+    QTest::newRow("Swedish large") << "sv_SE" << -2.5e300 << "-2.5e+300";
+    QTest::newRow("Persian") << "fa_IR" << 1.5e-7 << "1\u066b5e-07";
+    QTest::newRow("Arabic") << "ar_EG" << 1e20 << "1e+20";
+    QTest::newRow("Hebrew") << "he_IL" << 1.5e-7 << "1.5e-07";
+    QTest::newRow("subnormal") << "sv_SE" << 5e-320 << "4.99994433591342e-320";
+    QTest::newRow("largest double") << "C" << std::numeric_limits<double>::max()
+                                    << "1.7976931348623157e+308";
+    QTest::newRow("Arabic negative") << "ar_EG" << -2.5 << "-2\u066b5";
+}
+
+void TestValueText::exponentsReadBack()
+{
+    QFETCH(QString, locale);
+    QFETCH(double, number);
+    QFETCH(QString, shown);
+    const QLocale l(locale);
+    const QString text = numberText(number, l);
+    QCOMPARE(text, shown);
+    QCOMPARE(valueNumber(QVariant(text), l), number);
 }
 
 void TestValueText::numberFromValue_data()

@@ -6,27 +6,7 @@ cd "$(dirname "$0")/.."
 seconds=${BENCH_SECONDS:-60}
 runs=${BENCH_STARTS:-10}
 
-scripts/deps
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-cmake --build build -j"$(nproc)" >/dev/null
-
-pids=()
-cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT
-
-display=:$((700 + RANDOM % 200))
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display QT_QPA_PLATFORM=xcb
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
-exec {busfd}< <(dbus-daemon --session --nofork --print-address=1 --print-pid=1 2>/dev/null)
-read -r DBUS_SESSION_BUS_ADDRESS <&"$busfd"
-read -r buspid <&"$busfd"
-pids+=("$buspid")
-export DBUS_SESSION_BUS_ADDRESS
-build/palvo2-sim >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+source bench/env.sh
 
 echo "== ticks back to back (tick handler called directly)"
 build/pollbench ticks 10000
@@ -37,11 +17,10 @@ panel=$!
 pids+=("$panel")
 sleep 3
 cpu() { awk '{print $14 + $15}' "/proc/$panel/stat"; }
-rss() { awk '/VmRSS/ {print $2}' "/proc/$panel/status"; }
 hz=$(getconf CLK_TCK)
-c0=$(cpu); r0=$(rss)
+c0=$(cpu); r0=$(rss "$panel")
 sleep "$seconds"
-c1=$(cpu); r1=$(rss)
+c1=$(cpu); r1=$(rss "$panel")
 kill "$panel"
 awk -v c="$((c1 - c0))" -v hz="$hz" -v s="$seconds" -v r0="$r0" -v r1="$r1" 'BEGIN {
   ticks = s * 2

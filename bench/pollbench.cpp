@@ -1,13 +1,20 @@
 // Measures the status poll and start-up; bench/poll.sh runs it against palvo2-sim.
 //   pollbench ticks N            N ticks back to back, then N bare reads, with resident memory
 //   pollbench startup panel|bare LAUNCH_NS   ms from LAUNCH_NS (CLOCK_REALTIME) to the window shown
+//   pollbench soak N INTERVAL_MS HOST_PID   N timer ticks at INTERVAL_MS through the event loop,
+//                                           resident memory and open fds of both sampled
+//   pollbench clicks N           N clicks on "Run" queued at once, macro texts "burst 1".."burst N"
 #include "dbushost.h"
 #include "form1.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -15,9 +22,9 @@
 
 namespace {
 
-long residentKiB()
+long residentKiB(const QString &pid = QStringLiteral("self"))
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (QByteArray line; !(line = status.readLine()).isEmpty();) {
@@ -25,6 +32,11 @@ long residentKiB()
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     }
     return -1;
+}
+
+long openFds(const QString &pid = QStringLiteral("self"))
+{
+    return long(QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
 }
 
 qint64 nowNs()
@@ -88,6 +100,71 @@ int ticks(int count)
     return 0;
 }
 
+std::unique_ptr<Form1> attachedForm()
+{
+    auto form = std::make_unique<Form1>([] { return std::unique_ptr<Host>(DBusHost::attachSessionBus()); });
+    form->endProgram = [](int code) { std::exit(code); };
+    form->Form_Load();
+    if (!form->hostLoaded)
+        std::exit(1);
+    form->show();
+    return form;
+}
+
+// The real timer drives the real handler; memory and fds of panel and host are sampled ten
+// times, the first sample after a tenth of the run so that warm-up is not counted as growth.
+int soak(int count, int intervalMs, const QString &hostPid)
+{
+    auto form = attachedForm();
+    form->Timer1->setInterval(intervalMs);
+    int ticks = 0;
+    QList<std::array<long, 4>> samples;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(form->Timer1, &QTimer::timeout, [&] {
+        ++ticks;
+        if (ticks % (count / 10) == 0) {
+            samples.append({residentKiB(), openFds(), residentKiB(hostPid), openFds(hostPid)});
+            std::printf("sample tick %d panel_rss_kib %ld panel_fds %ld host_rss_kib %ld host_fds %ld\n", ticks,
+                        samples.last()[0], samples.last()[1], samples.last()[2], samples.last()[3]);
+        }
+        if (ticks == count)
+            QCoreApplication::quit();
+    });
+    QApplication::exec();
+    const auto &first = samples.first();
+    const auto &last = samples.last();
+    std::printf("soak_ticks %d in %.1f s at %d ms\n", ticks, double(clock.elapsed()) / 1000, intervalMs);
+    std::printf("panel_rss_growth_kib %ld\npanel_fd_growth %ld\n", last[0] - first[0], last[1] - first[1]);
+    std::printf("host_rss_growth_kib %ld\nhost_fd_growth %ld\n", last[2] - first[2], last[3] - first[3]);
+    return 0;
+}
+
+// Every click is queued before the first is handled, as when a user hammers the button:
+// each sets the macro text, then presses and releases "Run" at its centre.
+int clicks(int count)
+{
+    auto form = attachedForm();
+    form->Timer1->stop();
+    QPushButton *run = form->Command1;
+    const QPointF centre = QRectF(run->rect()).center();
+    const QPointF global = run->mapToGlobal(centre);
+    for (int i = 1; i <= count; ++i) {
+        QMetaObject::invokeMethod(form->Text1, "setText", Qt::QueuedConnection,
+                                  Q_ARG(QString, QStringLiteral("burst %1").arg(i)));
+        QCoreApplication::postEvent(run, new QMouseEvent(QEvent::MouseButtonPress, centre, global, Qt::LeftButton,
+                                                         Qt::LeftButton, Qt::NoModifier));
+        QCoreApplication::postEvent(run, new QMouseEvent(QEvent::MouseButtonRelease, centre, global,
+                                                         Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); // behind every click
+    QApplication::exec();
+    std::printf("clicks %d handled in %.0f ms\n", count, double(clock.nsecsElapsed()) / 1e6);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -96,6 +173,10 @@ int main(int argc, char *argv[])
     const QStringList args = QCoreApplication::arguments();
     if (args.value(1) == u"ticks")
         return ticks(args.value(2, QStringLiteral("10000")).toInt());
+    if (args.value(1) == u"soak")
+        return soak(args.value(2).toInt(), args.value(3).toInt(), args.value(4));
+    if (args.value(1) == u"clicks")
+        return clicks(args.value(2).toInt());
     if (args.value(1) != u"startup")
         return 2;
 

@@ -69,8 +69,7 @@ Form1::Form1(HostAttach attach, QWidget *parent)
       m_attach(std::move(attach))
 {
     setObjectName(QStringLiteral("Form1"));
-    static const bool factoryInstalled = (QAccessible::installFactory(formAsFrame), true);
-    Q_UNUSED(factoryInstalled);
+    [[maybe_unused]] static const bool asFrame = (QAccessible::installFactory(formAsFrame), true);
     setWindowTitle(caption);
     setFixedSize(twips(0, 0, 5040, 2760).size());
 

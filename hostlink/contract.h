@@ -1,8 +1,16 @@
 #pragma once
 
-// Where the host is found on the session bus. The panel, the host programs and the tests share these.
+// Where the host is found on the session bus, and the mode names the panel offers. The panel,
+// the host programs and the tests share these; Palvo2.Application.xml beside this file is the
+// interface itself.
 namespace contract {
 inline constexpr char busName[] = "Palvo2.Application";
 inline constexpr char objectPath[] = "/Palvo2/Application";
 inline constexpr char interfaceName[] = "Palvo2.Application";
+
+// In the order the panel lists them; "<MODE:name>" takes exactly these.
+inline constexpr const char *modes[] = {
+    "SSB",    "AM",     "FM",    "CW",   "BPSK31", "QPSK31", "FSK31", "RTTY", "PACKET",
+    "PACTOR", "AMTOR",  "MFSK",  "THROB", "MT63",  "HELL",   "FAX",   "SSTV",
+};
 } // namespace contract

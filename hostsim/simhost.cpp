@@ -1,25 +1,11 @@
 #include "simhost.h"
 
 #include "contract.h"
-#include "macroparser.h"
+#include "macrosteps.h"
 
 #include <QDBusMessage>
 #include <QTextStream>
 #include <QVariantMap>
-
-#include <cmath>
-
-namespace {
-
-// One macro text a line, whatever it holds.
-QString oneLine(QString text)
-{
-    return text.replace(u'\\', QStringLiteral("\\\\"))
-        .replace(u'\n', QStringLiteral("\\n"))
-        .replace(u'\r', QStringLiteral("\\r"));
-}
-
-} // namespace
 
 SimHost::SimHost(const QDBusConnection &bus, QTextStream &out, QTextStream &errors)
     : m_bus(bus), m_out(out), m_errors(errors)
@@ -29,66 +15,67 @@ SimHost::SimHost(const QDBusConnection &bus, QTextStream &out, QTextStream &erro
 void SimHost::ExecuteMacros(const QString &macros)
 {
     m_out << oneLine(macros) << Qt::endl;
-    for (const MacroItem &item : parseMacros(macros)) {
-        if (item.kind == MacroItem::Kind::Text)
-            m_txBuffer += item.text;
-        else
-            carryOut(item.keyword, item.hasArgument, item.argument);
-    }
+    const MacroPlan plan = planMacros(macros);
+    for (const IgnoredTag &ignored : plan.ignored)
+        m_errors << "palvo2-sim: " << ignored.message() << Qt::endl;
+    for (const MacroStep &step : plan.steps)
+        carryOut(step);
 }
 
-void SimHost::carryOut(const QString &keyword, bool hasArgument, const QString &argument)
+// Sending takes no time here: while transmitting, text goes out as it arrives and is echoed
+// in the receive text, as a real host shows what it sent.
+void SimHost::carryOut(const MacroStep &step)
 {
-    const QString tag = hasArgument ? QStringLiteral("<%1:%2>").arg(keyword, argument)
-                                    : QStringLiteral("<%1>").arg(keyword);
-    const bool takesArgument = keyword == u"AUDIOFQ" || keyword == u"ZFQ" || keyword == u"MODE";
-    if (takesArgument != hasArgument)
-        return ignore(tag, takesArgument ? QStringLiteral("it needs an argument")
-                                         : QStringLiteral("it takes no argument"));
-
-    if (keyword == u"AUDIOFQ") {
-        bool ok = false;
-        const int hz = argument.trimmed().toInt(&ok);
-        if (!ok || hz < 0)
-            return ignore(tag, QStringLiteral("the audio frequency is not a whole number of hertz"));
-        if (hz != m_audioFq) {
-            m_audioFq = hz;
+    using Action = MacroStep::Action;
+    switch (step.action) {
+    case Action::Text:
+        m_txBuffer += step.text;
+        break;
+    case Action::AudioFq:
+        if (int(step.hz) != m_audioFq) {
+            m_audioFq = int(step.hz);
             announce("AudioFq", m_audioFq);
         }
-    } else if (keyword == u"ZFQ") {
-        bool ok = false;
-        const double khz = argument.trimmed().toDouble(&ok);
-        if (!ok || !std::isfinite(khz) || khz < 0 || khz > 1e9)
-            return ignore(tag, QStringLiteral("the rig frequency is not a number of kilohertz"));
-        const double hz = std::round(khz * 1e6) / 1e3; // to the millihertz
-        if (hz != m_fqA) {
-            m_fqA = hz;
+        break;
+    case Action::RigFq:
+        if (step.hz != m_fqA) {
+            m_fqA = step.hz;
             announce("FqA", m_fqA);
         }
-    } else if (keyword == u"MODE") {
-        if (argument.trimmed().isEmpty())
-            return ignore(tag, QStringLiteral("no mode is named"));
-        if (argument != m_mode) {
-            m_mode = argument;
+        break;
+    case Action::Mode:
+        if (step.text != m_mode) {
+            m_mode = step.text;
             announce("Mode", m_mode);
         }
-    } else if (keyword == u"TX") {
+        break;
+    case Action::Transmit:
         m_transmitting = true;
-    } else if (keyword == u"RXANDCLEAR") {
+        break;
+    case Action::Receive:
+        sendPending();
         m_transmitting = false;
-        m_rxBuffer.clear();
-    } else if (keyword == u"CLEARTXWINDOW") {
+        break;
+    case Action::ReceiveNow:
+        m_transmitting = false;
+        m_txBuffer.truncate(m_sent);
+        break;
+    case Action::ClearTx:
         m_txBuffer.clear();
-    } else if (keyword == u"CLEARRXWINDOW") {
+        m_sent = 0;
+        break;
+    case Action::ClearRx:
         m_rxBuffer.clear();
-    } else {
-        ignore(tag, QStringLiteral("unknown tag"));
+        break;
     }
+    if (m_transmitting)
+        sendPending();
 }
 
-void SimHost::ignore(const QString &tag, const QString &why)
+void SimHost::sendPending()
 {
-    m_errors << "palvo2-sim: ignored " << oneLine(tag) << ": " << why << Qt::endl;
+    m_rxBuffer += m_txBuffer.mid(m_sent);
+    m_sent = m_txBuffer.size();
 }
 
 void SimHost::announce(const char *property, const QVariant &value)

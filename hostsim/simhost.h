@@ -5,6 +5,7 @@
 #include <QString>
 
 class QTextStream;
+struct MacroStep;
 
 // The stand-in host: an audio frequency, a rig frequency and a mode that macros change.
 // Its D-Bus adaptor is generated from Palvo2.Application.xml.
@@ -23,15 +24,15 @@ public:
     double fqA() const { return m_fqA; }
     QString mode() const { return m_mode; }
     bool transmitting() const { return m_transmitting; }
-    QString txBuffer() const { return m_txBuffer; }
-    QString rxBuffer() const { return m_rxBuffer; }
+    QString txBuffer() const { return m_txBuffer; } // the transmit text, sent or not
+    QString rxBuffer() const { return m_rxBuffer; } // the receive text: what was sent, echoed
 
 public slots:
     void ExecuteMacros(const QString &macros);
 
 private:
-    void carryOut(const QString &keyword, bool hasArgument, const QString &argument);
-    void ignore(const QString &tag, const QString &why);
+    void carryOut(const MacroStep &step);
+    void sendPending();
     void announce(const char *property, const QVariant &value);
 
     QDBusConnection m_bus;
@@ -42,5 +43,6 @@ private:
     QString m_mode = QStringLiteral("BPSK31");
     bool m_transmitting = false;
     QString m_txBuffer;
+    qsizetype m_sent = 0; // how much of m_txBuffer has gone out
     QString m_rxBuffer;
 };

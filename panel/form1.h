@@ -21,7 +21,6 @@ class Form1 : public QWidget
 
 public:
     static const QString caption;
-    static const QStringList modes;
 
     explicit Form1(HostAttach attach, QWidget *parent = nullptr);
     ~Form1() override;

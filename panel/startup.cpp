@@ -1,19 +1,11 @@
 // Load and Unload: attach to the running host, fill the mode list, release the host.
 #include "form1.h"
 
+#include "contract.h"
 #include "hostfailure.h"
 
 #include <QComboBox>
 #include <QMessageBox>
-
-const QStringList Form1::modes = {
-    QStringLiteral("SSB"),    QStringLiteral("AM"),     QStringLiteral("FM"),
-    QStringLiteral("CW"),     QStringLiteral("BPSK31"), QStringLiteral("QPSK31"),
-    QStringLiteral("FSK31"),  QStringLiteral("RTTY"),   QStringLiteral("PACKET"),
-    QStringLiteral("PACTOR"), QStringLiteral("AMTOR"),  QStringLiteral("MFSK"),
-    QStringLiteral("THROB"),  QStringLiteral("MT63"),   QStringLiteral("HELL"),
-    QStringLiteral("FAX"),    QStringLiteral("SSTV"),
-};
 
 void Form1::Form_Load()
 {
@@ -36,7 +28,8 @@ void Form1::Form_Load()
         hostLoaded = false;
     }
 
-    Combo1->addItems(modes);
+    for (const char *mode : contract::modes)
+        Combo1->addItem(QString::fromLatin1(mode));
     Combo1->setCurrentIndex(0);
 }
 

@@ -12,8 +12,8 @@ private slots:
     void init();
     void startsLikeAFreshHost();
     void setsFrequenciesAndMode();
-    void transmitAndReceive();
-    void textGoesToTransmitBuffer();
+    void transmitText_data();
+    void transmitText();
     void badInputIsIgnoredAndReported_data();
     void badInputIsIgnoredAndReported();
     void printsEachMacroOnOneLine();
@@ -45,25 +45,43 @@ void TestSimHost::setsFrequenciesAndMode()
     QCOMPARE(sim->audioFq(), 1234);
     QCOMPARE(sim->fqA(), 7074150.0);
     QCOMPARE(sim->mode(), QStringLiteral("RTTY"));
-    sim->ExecuteMacros(QStringLiteral("<ZFQ:14100.0005>"));
-    QCOMPARE(sim->fqA(), 14100000.5);
+    sim->ExecuteMacros(QStringLiteral("<ZFQ: 14100.0006 ><MODE: CW >"));
+    QCOMPARE(sim->fqA(), 14100001.0); // to the hertz
+    QCOMPARE(sim->mode(), QStringLiteral("CW"));
     QVERIFY(errors.isEmpty());
 }
 
-void TestSimHost::transmitAndReceive()
+// Text goes out while transmitting and is echoed in the receive text; <RX> ends the
+// transmission after the text, <RXANDCLEAR> drops what is unsent and leaves the receive text.
+void TestSimHost::transmitText_data()
 {
-    sim->ExecuteMacros(QStringLiteral("<TX>"));
-    QVERIFY(sim->transmitting());
-    sim->ExecuteMacros(QStringLiteral("<RXANDCLEAR>"));
-    QVERIFY(!sim->transmitting());
+    QTest::addColumn<QStringList>("macros");
+    QTest::addColumn<bool>("transmitting");
+    QTest::addColumn<QString>("tx");
+    QTest::addColumn<QString>("rx");
+    QTest::newRow("queued, not sent") << QStringList{"CQ"} << false << "CQ" << "";
+    QTest::newRow("sent on TX") << QStringList{"CQ<TX>de me"} << true << "CQde me" << "CQde me";
+    QTest::newRow("RX after the text") << QStringList{"<TX>CQ<RX>", "k"} << false << "CQk" << "CQ";
+    QTest::newRow("RXANDCLEAR drops the unsent")
+        << QStringList{"<TX>CQ<RX>", "unsent<RXANDCLEAR>"} << false << "CQ" << "CQ";
+    QTest::newRow("RXANDCLEAR keeps the receive text")
+        << QStringList{"<TX>CQ", "<RXANDCLEAR>"} << false << "CQ" << "CQ";
+    QTest::newRow("clear both") << QStringList{"<TX>CQ<RX>", "<CLEARTXWINDOW><CLEARRXWINDOW>"} << false
+                                << "" << "";
 }
 
-void TestSimHost::textGoesToTransmitBuffer()
+void TestSimHost::transmitText()
 {
-    sim->ExecuteMacros(QStringLiteral("CQ CQ <TX>de test"));
-    QCOMPARE(sim->txBuffer(), QStringLiteral("CQ CQ de test"));
-    sim->ExecuteMacros(QStringLiteral("<CLEARTXWINDOW><CLEARRXWINDOW>"));
-    QCOMPARE(sim->txBuffer(), QString());
+    QFETCH(QStringList, macros);
+    QFETCH(bool, transmitting);
+    QFETCH(QString, tx);
+    QFETCH(QString, rx);
+    for (const QString &macro : macros)
+        sim->ExecuteMacros(macro);
+    QCOMPARE(sim->transmitting(), transmitting);
+    QCOMPARE(sim->txBuffer(), tx);
+    QCOMPARE(sim->rxBuffer(), rx);
+    QVERIFY(errors.isEmpty());
 }
 
 void TestSimHost::badInputIsIgnoredAndReported_data()
@@ -78,9 +96,13 @@ void TestSimHost::badInputIsIgnoredAndReported_data()
     QTest::newRow("rig not a number") << "<ZFQ:fourteen>";
     QTest::newRow("rig infinite") << "<ZFQ:inf>";
     QTest::newRow("rig NaN") << "<ZFQ:nan>";
-    QTest::newRow("rig huge") << "<ZFQ:1e300>";
+    QTest::newRow("rig beyond a double in hertz") << "<ZFQ:1e306>";
+    QTest::newRow("rig zero") << "<ZFQ:0>";
+    QTest::newRow("rig under a hertz") << "<ZFQ:0.0004>";
+    QTest::newRow("rig negative") << "<ZFQ:-7074>";
     QTest::newRow("mode empty") << "<MODE:>";
     QTest::newRow("mode without argument") << "<MODE>";
+    QTest::newRow("mode not offered") << "<MODE:rtty>";
     QTest::newRow("argument where none is taken") << "<TX:now>";
 }
 

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// What a macro text asks a host to do, in order, with every argument checked by one set of
+// rules. Each host program carries the steps out in its own way.
+struct MacroStep
+{
+    enum class Action {
+        Text,       // text: goes to the transmit text
+        AudioFq,    // hz: the audio frequency, whole hertz
+        RigFq,      // hz: the rig frequency, whole hertz
+        Mode,       // text: one of the panel's mode names
+        Transmit,   // <TX>
+        Receive,    // <RX>: back to receive once the text before it has been sent
+        ReceiveNow, // <RXANDCLEAR>: back to receive now, the unsent transmit text discarded
+        ClearTx,    // <CLEARTXWINDOW>
+        ClearRx,    // <CLEARRXWINDOW>
+    };
+
+    Action action = Action::Text;
+    QString source; // the tag or text as written, to name the step in messages
+    QString text;
+    double hz = 0;
+
+    bool operator==(const MacroStep &) const = default;
+};
+
+// A tag that is skipped: unknown, or its argument breaks the rules.
+struct IgnoredTag
+{
+    QString tag;
+    QString why;
+
+    // "ignored <AUDIOFQ:x>: the audio frequency is not a whole number of hertz", on one line.
+    QString message() const;
+    bool operator==(const IgnoredTag &) const = default;
+};
+
+struct MacroPlan
+{
+    QList<MacroStep> steps;
+    QList<IgnoredTag> ignored;
+};
+
+// Arguments are trimmed. <AUDIOFQ:n> takes a whole number of hertz from 0 up, <ZFQ:khz> a
+// positive finite number of kilohertz (C notation) kept to the hertz, <MODE:name> a name from
+// the panel's list. A tag that breaks these rules is ignored; the other steps stand.
+MacroPlan planMacros(const QString &macroText);
+
+// A text as one line: backslashes, line feeds and carriage returns escaped.
+QString oneLine(QString text);

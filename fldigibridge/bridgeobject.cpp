@@ -8,18 +8,24 @@
 #include <QDBusVariant>
 #include <QFile>
 
-BridgeObject::BridgeObject(FldigiHost &host, QObject *parent)
-    : QDBusVirtualObject(parent), m_host(host)
+namespace {
+
+QString interfaceXml()
 {
-    // The same contract the stand-in host's adaptor is generated from.
     QFile contract(QStringLiteral(":/Palvo2.Application.xml"));
-    if (contract.open(QIODevice::ReadOnly)) {
-        const QString xml = QString::fromUtf8(contract.readAll());
-        const qsizetype start = xml.indexOf(QStringLiteral("<interface"));
-        const qsizetype end = xml.lastIndexOf(QStringLiteral("</interface>"));
-        if (start >= 0 && end > start)
-            m_interfaceXml = xml.mid(start, end - start + 12);
-    }
+    if (!contract.open(QIODevice::ReadOnly))
+        return {};
+    const QString xml = QString::fromUtf8(contract.readAll());
+    const qsizetype start = xml.indexOf(QStringLiteral("<interface"));
+    const qsizetype end = xml.lastIndexOf(QStringLiteral("</interface>"));
+    return start >= 0 && end > start ? xml.mid(start, end - start + 12) : QString();
+}
+
+} // namespace
+
+BridgeObject::BridgeObject(FldigiHost &host, QObject *parent)
+    : QDBusVirtualObject(parent), m_host(host), m_interfaceXml(interfaceXml())
+{
 }
 
 QString BridgeObject::introspect(const QString &) const
@@ -29,34 +35,51 @@ QString BridgeObject::introspect(const QString &) const
 
 bool BridgeObject::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
 {
+    // Answers once fldigi has; a value is passed on in a variant when asked for one.
+    auto replyWith = [message, connection](bool wrapped) {
+        return [message, connection, wrapped](const QVariant &result, const BridgeFailure *failure) {
+            if (!message.isReplyRequired())
+                return;
+            if (failure)
+                connection.send(message.createErrorReply(QDBusError::Failed, failure->text));
+            else if (wrapped)
+                connection.send(message.createReply(QVariant::fromValue(QDBusVariant(result))));
+            else
+                connection.send(result.isValid() ? message.createReply(result) : message.createReply());
+        };
+    };
+    auto refuse = [&](QDBusError::ErrorType type, const QString &text) {
+        connection.send(message.createErrorReply(type, text));
+        return true;
+    };
+
     const QString iface = QString::fromLatin1(contract::interfaceName);
     const QVariantList args = message.arguments();
-    QDBusMessage reply;
-    if (message.interface() == u"org.freedesktop.DBus.Introspectable" && message.member() == u"Introspect") {
-        reply = message.createReply(QStringLiteral("<node>") + m_interfaceXml + QStringLiteral("</node>"));
-    } else if (message.interface() == u"org.freedesktop.DBus.Properties" && message.member() == u"Get"
-        && message.signature() == u"ss") {
-        if (args[0].toString() != iface) {
-            reply = message.createErrorReply(QDBusError::UnknownInterface,
-                                             QStringLiteral("No such interface: %1").arg(args[0].toString()));
-        } else {
-            try {
-                reply = message.createReply(QVariant::fromValue(QDBusVariant(m_host.read(args[1].toString()))));
-            } catch (const BridgeFailure &failure) {
-                const bool known = QStringList{"AudioFq", "FqA", "Mode"}.contains(args[1].toString());
-                reply = message.createErrorReply(known ? QDBusError::Failed : QDBusError::UnknownProperty,
-                                                 failure.text);
-            }
+    const QString member = message.member();
+    if (message.interface() == u"org.freedesktop.DBus.Introspectable" && member == u"Introspect")
+        return connection.send(message.createReply(QStringLiteral("<node>") + m_interfaceXml + QStringLiteral("</node>")));
+
+    if (message.interface() == u"org.freedesktop.DBus.Properties") {
+        const QString name = args.value(1).toString();
+        if (args.value(0).toString() != iface)
+            return refuse(QDBusError::UnknownInterface, QStringLiteral("No such interface: %1").arg(args.value(0).toString()));
+        if (member == u"GetAll" && message.signature() == u"s") {
+            m_host.readAll(replyWith(false));
+            return true;
         }
-    } else if ((message.interface() == iface || message.interface().isEmpty())
-               && message.member() == u"ExecuteMacros" && message.signature() == u"s") {
-        m_host.executeMacros(args[0].toString());
-        reply = message.createReply();
-    } else {
-        reply = message.createErrorReply(QDBusError::UnknownMethod,
-                                         QStringLiteral("No such method: %1.%2 (%3)")
-                                             .arg(message.interface(), message.member(), message.signature()));
+        if ((member == u"Get" && message.signature() == u"ss") || (member == u"Set" && message.signature() == u"ssv")) {
+            if (!FldigiHost::readable(name))
+                return refuse(QDBusError::UnknownProperty, QStringLiteral("No such property: %1").arg(name));
+            if (member == u"Set")
+                return refuse(QDBusError::PropertyReadOnly, QStringLiteral("%1 is read-only").arg(name));
+            m_host.read(name, replyWith(true));
+            return true;
+        }
+    } else if ((message.interface() == iface || message.interface().isEmpty()) && member == u"ExecuteMacros"
+               && message.signature() == u"s") {
+        m_host.executeMacros(args[0].toString(), replyWith(false));
+        return true;
     }
-    connection.send(reply);
-    return true;
+    return refuse(QDBusError::UnknownMethod, QStringLiteral("No such method: %1.%2 (%3)")
+                                                 .arg(message.interface(), member, message.signature()));
 }

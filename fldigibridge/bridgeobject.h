@@ -4,9 +4,9 @@
 
 class FldigiHost;
 
-// Serves the host's interface at its object path. Property reads are answered from fldigi,
-// so Properties.Get is handled here rather than through QObject properties, which cannot
-// answer with an error.
+// Serves the host's interface at its object path. Replies wait for fldigi, so messages are
+// handled here rather than by an adaptor, whose property getters cannot answer later or with
+// an error.
 class BridgeObject : public QDBusVirtualObject
 {
 public:

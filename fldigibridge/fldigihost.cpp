@@ -1,20 +1,25 @@
 #include "fldigihost.h"
 
-#include "macroparser.h"
+#include "fldigiclient.h"
 
-#include <cmath>
+#include <QTextStream>
 
-namespace {
+using Cause = BridgeFailure::Cause;
+using xmlrpc::Expect;
 
-// Special steps that are not plain XML-RPC calls.
-const QString setRigModeForSsb = QStringLiteral("*rig.set_mode for SSB");
-const QString awaitReceive = QStringLiteral("*await receive");
-
-} // namespace
-
-FldigiHost::FldigiHost(const XmlRpcClient &fldigi, QTextStream &errors, QObject *parent)
-    : QObject(parent), m_fldigi(fldigi), m_errors(errors)
+FldigiHost::FldigiHost(FldigiClient &fldigi, int timeoutMs, QTextStream &errors, QObject *parent)
+    : QObject(parent), m_fldigi(fldigi), m_timeoutMs(timeoutMs), m_errors(errors)
 {
+    m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer);
+    connect(&m_deadline, &QTimer::timeout, this, &FldigiHost::timedOut);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &FldigiHost::startNext);
+}
+
+bool FldigiHost::readable(const QString &name)
+{
+    return name == u"AudioFq" || name == u"FqA" || name == u"Mode";
 }
 
 QString FldigiHost::modemFor(const QString &mode)
@@ -28,133 +33,292 @@ QString FldigiHost::modemFor(const QString &mode)
     return modems.value(mode);
 }
 
-QVariant FldigiHost::read(const QString &name) const
+// ---- The calls the D-Bus object passes on
+
+void FldigiHost::read(const QString &name, Done done)
+{
+    enqueue([this, name] {
+        m_step = name;
+        readValue(name, [this](const QVariant &value) { succeed(value); });
+    }, std::move(done));
+}
+
+void FldigiHost::readAll(Done done)
+{
+    enqueue([this] {
+        m_step = QStringLiteral("AudioFq");
+        readValue(m_step, [this](const QVariant &audio) {
+            m_step = QStringLiteral("FqA");
+            readValue(m_step, [this, audio](const QVariant &rig) {
+                m_step = QStringLiteral("Mode");
+                readValue(m_step, [this, audio, rig](const QVariant &mode) {
+                    succeed(QVariantMap{{"AudioFq", audio}, {"FqA", rig}, {"Mode", mode}});
+                });
+            });
+        });
+    }, std::move(done));
+}
+
+void FldigiHost::executeMacros(const QString &macros, Done done)
+{
+    const MacroPlan plan = planMacros(macros);
+    for (const IgnoredTag &ignored : plan.ignored)
+        m_errors << "palvo2-fldigi: " << ignored.message() << Qt::endl;
+    enqueue([this, steps = plan.steps] { runSteps(steps, 0); }, std::move(done));
+}
+
+// ---- One call at a time, each within its own time
+
+void FldigiHost::enqueue(std::function<void()> run, Done done)
+{
+    const bool restoring = m_running && m_job.restoresReceive;
+    m_queue.enqueue({QDeadlineTimer(m_timeoutMs, Qt::PreciseTimer), std::move(run), std::move(done), false, restoring});
+    startNext();
+}
+
+void FldigiHost::startNext()
+{
+    if (m_running)
+        return;
+    // Before anything else, fldigi back to receive: tried once before each call, and every
+    // unkeyRetryMs while there is none.
+    if (m_receiveOwed && (m_queue.isEmpty() ? !m_retry.isActive() : !m_queue.head().afterRestore)) {
+        for (Job &queued : m_queue)
+            queued.afterRestore = true;
+        m_retry.stop();
+        m_queue.prepend({QDeadlineTimer(m_timeoutMs, Qt::PreciseTimer), [this] { restoreReceive(false); }, {}, true});
+    }
+    if (m_queue.isEmpty())
+        return;
+    m_job = m_queue.dequeue();
+    m_running = true;
+    m_step.clear();
+    m_awaiting.clear();
+    m_askedToTransmit = false;
+    const qint64 left = m_job.deadline.remainingTime();
+    if (left <= 0) {
+        return fail({Cause::NotAnswering, QStringLiteral("fldigi at %1 is busy: an earlier call took all of the "
+                                                         "%2 ms this one had").arg(m_fldigi.address()).arg(m_timeoutMs)});
+    }
+    m_deadline.start(int(left));
+    m_job.run();
+}
+
+void FldigiHost::succeed(const QVariant &result)
+{
+    finish(result, nullptr);
+}
+
+void FldigiHost::fail(BridgeFailure failure)
+{
+    if (!m_step.isEmpty())
+        failure.text = m_step + QStringLiteral(": ") + failure.text;
+    finish({}, &failure);
+}
+
+void FldigiHost::finish(const QVariant &result, const BridgeFailure *failure)
+{
+    m_deadline.stop();
+    ++m_generation;
+    m_running = false;
+    const Job job = std::exchange(m_job, {});
+    if (failure) {
+        if (!job.restoresReceive || !std::exchange(m_restoreFailed, true))
+            m_errors << "palvo2-fldigi: " << oneLine(failure->text) << Qt::endl;
+        if (failure->fldigiSilent())
+            emit fldigiSilent(*failure);
+        const bool reachedFldigi = failure->cause != Cause::NotRunning && failure->cause != Cause::Unreachable;
+        if (m_askedToTransmit && reachedFldigi && !m_receiveOwed) {
+            m_receiveOwed = true;
+            m_errors << "palvo2-fldigi: fldigi may have started transmitting; it goes back to receive as soon "
+                        "as it answers" << Qt::endl;
+        }
+        if (job.restoresReceive)
+            m_retry.start(unkeyRetryMs);
+    }
+    if (job.done)
+        job.done(result, failure);
+    QMetaObject::invokeMethod(this, &FldigiHost::startNext, Qt::QueuedConnection);
+}
+
+void FldigiHost::timedOut()
+{
+    const QString waitingFor = m_fldigi.cancel();
+    const QString within = QStringLiteral(" within %1 ms").arg(m_timeoutMs);
+    if (!m_awaiting.isEmpty())
+        return fail({Cause::NotCarriedOut, m_awaiting + within});
+    fail({Cause::NotAnswering, (waitingFor.isEmpty() ? QStringLiteral("the call was not done") : waitingFor) + within});
+}
+
+// ---- Building blocks of a call; each does nothing once its call has ended
+
+void FldigiHost::rpc(const QString &method, const QVariantList &params, Expect expect,
+                     std::function<void(const QVariant &)> then)
+{
+    const quint64 generation = m_generation;
+    m_fldigi.call(method, params, expect,
+                  [this, generation, then = std::move(then)](const QVariant &value) {
+                      emit fldigiAnswered();
+                      if (generation == m_generation)
+                          then(value);
+                  },
+                  [this, generation](const BridgeFailure &failure) {
+                      if (generation == m_generation)
+                          fail(failure);
+                  });
+}
+
+void FldigiHost::after(int ms, Then then)
+{
+    const quint64 generation = m_generation;
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, generation, then = std::move(then)] {
+        if (generation == m_generation)
+            then();
+    });
+}
+
+void FldigiHost::awaitState(const QString &state, const QString &otherwise, Then then)
+{
+    m_awaiting = otherwise;
+    rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this](const QVariant &now) {
+        if (now.toString() != state)
+            return after(pollMs, [=, this] { awaitState(state, otherwise, then); });
+        m_awaiting.clear();
+        then();
+    });
+}
+
+// ---- Reads
+
+void FldigiHost::readValue(const QString &name, std::function<void(const QVariant &)> then)
 {
     if (name == u"AudioFq")
-        return m_fldigi.call(QStringLiteral("modem.get_carrier"));
+        return rpc(QStringLiteral("modem.get_carrier"), {}, Expect::Int, then);
     if (name == u"FqA")
-        return m_fldigi.call(QStringLiteral("rig.get_frequency"));
-    if (name == u"Mode")
-        return readMode();
-    throw BridgeFailure{QStringLiteral("No such property: %1").arg(name)};
+        return rpc(QStringLiteral("rig.get_frequency"), {}, Expect::Double, then);
+    // fldigi's SSB modem is no modem at all: the rig's mode tells SSB, AM and FM apart.
+    rpc(QStringLiteral("modem.get_name"), {}, Expect::String, [this, then](const QVariant &modem) {
+        if (modem.toString() != u"SSB" && modem.toString() != u"NULL")
+            return then(modem);
+        rpc(QStringLiteral("rig.get_mode"), {}, Expect::String, [then](const QVariant &rigMode) {
+            const QString mode = rigMode.toString();
+            then(mode == u"USB" || mode == u"LSB" ? QStringLiteral("SSB") : mode);
+        });
+    });
 }
 
-QString FldigiHost::readMode() const
+// ---- Macros
+
+void FldigiHost::runSteps(const QList<MacroStep> &steps, qsizetype index)
 {
-    const QString modem = m_fldigi.call(QStringLiteral("modem.get_name")).toString();
-    if (modem != u"SSB" && modem != u"NULL")
-        return modem;
-    const QString rigMode = m_fldigi.call(QStringLiteral("rig.get_mode")).toString();
-    if (rigMode == u"USB" || rigMode == u"LSB")
-        return QStringLiteral("SSB");
-    return rigMode;
+    if (index == steps.size())
+        return succeed();
+    m_step = steps[index].source;
+    carryOut(steps[index], [=, this] { runSteps(steps, index + 1); });
 }
 
-void FldigiHost::executeMacros(const QString &macros)
+void FldigiHost::carryOut(const MacroStep &step, Then then)
 {
-    for (const MacroItem &item : parseMacros(macros))
-        queue(item);
-    if (!m_running && !m_steps.isEmpty()) {
-        m_running = true;
-        QTimer::singleShot(0, this, &FldigiHost::runNext);
+    using Action = MacroStep::Action;
+    auto call = [this, then](const QString &method, const QVariantList &params = {}) {
+        rpc(method, params, Expect::Anything, [then](const QVariant &) { then(); });
+    };
+    switch (step.action) {
+    case Action::Text:
+        return call(QStringLiteral("text.add_tx"), {step.text});
+    case Action::AudioFq:
+        return call(QStringLiteral("modem.set_carrier"), {int(step.hz)}); // fldigi clamps it to the modem
+    case Action::RigFq:
+        return call(QStringLiteral("rig.set_frequency"), {step.hz});
+    case Action::Mode:
+        return setMode(step.text, then);
+    case Action::Transmit:
+        m_askedToTransmit = true;
+        return rpc(QStringLiteral("main.tx"), {}, Expect::Anything, [=, this](const QVariant &) {
+            awaitState(QStringLiteral("TX"), QStringLiteral("fldigi did not start transmitting"), [=, this] {
+                m_keyedAt.start();
+                then();
+            });
+        });
+    case Action::Receive:
+        return call(QStringLiteral("text.add_tx"), {QStringLiteral("^r")}); // fldigi's own "then receive"
+    case Action::ReceiveNow:
+        return receiveNow(then);
+    case Action::ClearTx:
+        return call(QStringLiteral("text.clear_tx"));
+    case Action::ClearRx:
+        return call(QStringLiteral("text.clear_rx"));
     }
 }
 
-void FldigiHost::queue(const MacroItem &item)
+// A digital modem also puts the rig in USB, so that an earlier AM or FM is not left behind.
+void FldigiHost::setMode(const QString &mode, Then then)
 {
-    if (item.kind == MacroItem::Kind::Text) {
-        m_steps.append({item.text, QStringLiteral("text.add_tx"), {item.text}});
-        return;
+    const QString modem = modemFor(mode);
+    if (modem.isEmpty()) {
+        m_errors << "palvo2-fldigi: ignored " << m_step << ": fldigi has no such mode" << Qt::endl;
+        return then();
     }
-    const QString tag = item.hasArgument ? QStringLiteral("<%1:%2>").arg(item.keyword, item.argument)
-                                         : QStringLiteral("<%1>").arg(item.keyword);
-    const QString &k = item.keyword;
-    const QString arg = item.argument.trimmed();
-    const bool takesArgument = k == u"AUDIOFQ" || k == u"ZFQ" || k == u"MODE";
-    if (takesArgument != item.hasArgument)
-        return fail(tag, takesArgument ? QStringLiteral("it needs an argument")
-                                       : QStringLiteral("it takes no argument"));
-    bool ok = false;
-    if (k == u"AUDIOFQ") {
-        const int hz = arg.toInt(&ok); // fldigi takes an int and clamps it itself
-        if (!ok)
-            return fail(tag, QStringLiteral("the audio frequency is not a whole number of hertz"));
-        m_steps.append({tag, QStringLiteral("modem.set_carrier"), {hz}});
-    } else if (k == u"ZFQ") {
-        const double khz = arg.toDouble(&ok);
-        if (!ok || !std::isfinite(khz) || khz < 0)
-            return fail(tag, QStringLiteral("the rig frequency is not a number of kilohertz"));
-        m_steps.append({tag, QStringLiteral("rig.set_frequency"), {khz * 1000.0}});
-    } else if (k == u"MODE") {
-        const QString modem = modemFor(item.argument);
-        if (modem.isEmpty())
-            return fail(tag, QStringLiteral("fldigi has no such mode"));
-        m_steps.append({tag, QStringLiteral("modem.set_by_name"), {modem}});
-        if (item.argument == u"SSB")
-            m_steps.append({tag, setRigModeForSsb, {}});
-        else if (item.argument == u"AM" || item.argument == u"FM")
-            m_steps.append({tag, QStringLiteral("rig.set_mode"), {item.argument}});
-    } else if (k == u"TX") {
-        m_steps.append({tag, QStringLiteral("main.tx"), {}});
-    } else if (k == u"RXANDCLEAR") {
-        m_steps.append({tag, QStringLiteral("main.rx"), {}});
-        m_steps.append({tag, awaitReceive, {}});
-        m_steps.append({tag, QStringLiteral("text.clear_rx"), {}});
-    } else if (k == u"CLEARTXWINDOW") {
-        m_steps.append({tag, QStringLiteral("text.clear_tx"), {}});
-    } else if (k == u"CLEARRXWINDOW") {
-        m_steps.append({tag, QStringLiteral("text.clear_rx"), {}});
-    } else {
-        fail(tag, QStringLiteral("unknown tag"));
-    }
+    rpc(QStringLiteral("modem.set_by_name"), {modem}, Expect::Anything, [=, this](const QVariant &answer) {
+        if (answer.toString() == u"No such modem")
+            return fail({Cause::NotCarriedOut, QStringLiteral("fldigi has no modem %1").arg(modem)});
+        auto setRigMode = [=, this](const QString &rigMode) {
+            rpc(QStringLiteral("rig.set_mode"), {rigMode}, Expect::Anything, [then](const QVariant &) { then(); });
+        };
+        if (mode == u"AM" || mode == u"FM")
+            return setRigMode(mode);
+        if (mode != u"SSB")
+            return setRigMode(QStringLiteral("USB"));
+        rpc(QStringLiteral("rig.get_frequency"), {}, Expect::Double, [=](const QVariant &hz) {
+            setRigMode(hz.toDouble() < 10e6 ? QStringLiteral("LSB") : QStringLiteral("USB"));
+        });
+    });
 }
 
-void FldigiHost::runNext()
+// Abort, not main.rx: receive now, not after the character in the air. An abort within a few
+// tens of milliseconds of the start of a transmission can wedge fldigi, so a fresh one runs on
+// a moment first. The abort leaves the receive text alone; clear_tx drops what was not sent.
+void FldigiHost::receiveNow(Then then)
 {
-    if (m_steps.isEmpty()) {
-        m_running = false;
-        emit becameIdle();
-        return;
-    }
-    const Step step = m_steps.dequeue();
-    if (step.method == awaitReceive)
-        return waitForReceive(step.tag, 0);
-    try {
-        if (step.method == setRigModeForSsb) {
-            const double hz = m_fldigi.call(QStringLiteral("rig.get_frequency")).toDouble();
-            m_fldigi.call(QStringLiteral("rig.set_mode"), {hz < 10e6 ? QStringLiteral("LSB")
-                                                                     : QStringLiteral("USB")});
-        } else {
-            const QVariant answer = m_fldigi.call(step.method, step.params);
-            if (step.method == u"modem.set_by_name" && answer.toString() == u"No such modem")
-                fail(step.tag, QStringLiteral("fldigi has no modem %1").arg(step.params.value(0).toString()));
+    rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this](const QVariant &state) {
+        auto clear = [=, this] {
+            rpc(QStringLiteral("text.clear_tx"), {}, Expect::Anything, [then](const QVariant &) { then(); });
+        };
+        if (state.toString() == u"RX")
+            return clear();
+        const qint64 sinceKeyed = m_keyedAt.isValid() ? m_keyedAt.elapsed() : 0;
+        after(int(qMax<qint64>(0, settleMs - sinceKeyed)), [=, this] {
+            rpc(QStringLiteral("main.abort"), {}, Expect::Anything, [=, this](const QVariant &) {
+                awaitState(QStringLiteral("RX"), QStringLiteral("fldigi did not go back to receive"), clear);
+            });
+        });
+    });
+}
+
+// After a failed call that asked fldigi to transmit. fldigi may carry out a request it had
+// already received when it resumes, and it enters transmit a moment after main.tx returns:
+// a receive state is read twice before it is believed.
+void FldigiHost::restoreReceive(bool confirming)
+{
+    m_step = QStringLiteral("back to receive");
+    rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this](const QVariant &state) {
+        if (state.toString() == u"RX") {
+            if (!confirming)
+                return after(200, [this] { restoreReceive(true); });
+            m_receiveOwed = m_restoreFailed = false;
+            m_errors << "palvo2-fldigi: fldigi answers again and is in receive" << Qt::endl;
+            return succeed();
         }
-    } catch (const BridgeFailure &failure) {
-        fail(step.tag, failure.text);
-    }
-    QTimer::singleShot(0, this, &FldigiHost::runNext);
-}
-
-// fldigi finishes the character it is sending before it goes back to receive.
-void FldigiHost::waitForReceive(const QString &tag, int waitedMs)
-{
-    QString state;
-    try {
-        state = m_fldigi.call(QStringLiteral("main.get_trx_state")).toString();
-    } catch (const BridgeFailure &failure) {
-        fail(tag, failure.text);
-        return runNext();
-    }
-    if (state == u"RX")
-        return runNext();
-    if (waitedMs >= rxWaitMs) {
-        fail(tag, QStringLiteral("fldigi did not go back to receive"));
-        return runNext();
-    }
-    QTimer::singleShot(rxPollMs, this, [this, tag, waitedMs] { waitForReceive(tag, waitedMs + rxPollMs); });
-}
-
-void FldigiHost::fail(const QString &tag, const QString &why)
-{
-    m_errors << "palvo2-fldigi: " << tag << ": " << why << Qt::endl;
+        m_keyedAt.invalidate();
+        after(settleMs, [this] {
+            rpc(QStringLiteral("main.abort"), {}, Expect::Anything, [this](const QVariant &) {
+                awaitState(QStringLiteral("RX"), QStringLiteral("fldigi did not go back to receive"), [this] {
+                    m_receiveOwed = m_restoreFailed = false;
+                    m_errors << "palvo2-fldigi: fldigi answers again and was transmitting after a call that "
+                                "failed: put back to receive (main.abort)" << Qt::endl;
+                    succeed();
+                });
+            });
+        });
+    });
 }

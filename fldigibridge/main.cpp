@@ -1,48 +1,60 @@
 // palvo2-fldigi: serves the host's interface on the session bus and carries it out on fldigi.
 #include "bridgeobject.h"
 #include "contract.h"
-#include "hostname.h"
+#include "fldigiclient.h"
 #include "fldigihost.h"
+#include "hostname.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QTextStream>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("palvo2-fldigi"));
-    QTextStream out(stdout);
+    QCoreApplication::setApplicationVersion(QStringLiteral(PALVO_VERSION));
     QTextStream errors(stderr);
 
     QCommandLineParser options;
     options.setApplicationDescription(QStringLiteral("Drives fldigi through its XML-RPC server as the "
                                                      "host \"Palvo2.Application\" on the session bus."));
     options.addHelpOption();
+    options.addVersionOption();
     const QCommandLineOption urlOption(QStringLiteral("url"),
                                        QStringLiteral("fldigi's XML-RPC address (default %1)."),
                                        QStringLiteral("url"), QStringLiteral("http://127.0.0.1:7362/RPC2"));
-    options.addOption(urlOption);
+    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+                                           QStringLiteral("Milliseconds within which every call is answered, "
+                                                          "from 100 to 60000 (default 1800)."),
+                                           QStringLiteral("ms"), QStringLiteral("1800"));
+    options.addOptions({urlOption, timeoutOption});
     options.process(app);
 
-    const QUrl url(options.value(urlOption));
-    if (!url.isValid() || url.scheme() != u"http" || url.host().isEmpty()) {
-        errors << "palvo2-fldigi: not an http address: " << options.value(urlOption) << Qt::endl;
+    const QUrl url(options.value(urlOption), QUrl::StrictMode);
+    if (const QString why = FldigiClient::refusal(url); !why.isEmpty()) {
+        errors << "palvo2-fldigi: --url: " << why << Qt::endl;
         return 2;
     }
-    QUrl withPath = url;
-    if (withPath.path().isEmpty())
-        withPath.setPath(QStringLiteral("/RPC2"));
+    bool ok = false;
+    const int timeoutMs = options.value(timeoutOption).toInt(&ok);
+    if (!ok || timeoutMs < 100 || timeoutMs > 60000) {
+        errors << "palvo2-fldigi: --timeout takes a number of milliseconds from 100 to 60000" << Qt::endl;
+        return 2;
+    }
+    if (timeoutMs >= 2000)
+        errors << "palvo2-fldigi: the panel waits 2000 ms for an answer: with --timeout " << timeoutMs
+               << " it may give up on a call that fldigi then still carries out" << Qt::endl;
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         errors << "palvo2-fldigi: no D-Bus session bus: " << bus.lastError().message() << Qt::endl;
         return 1;
     }
-    // Well inside the panel's 2 s, so that a silent fldigi is reported as such.
-    const XmlRpcClient fldigi(withPath, 1500);
-    FldigiHost host(fldigi, errors);
+    FldigiClient fldigi(url);
+    FldigiHost host(fldigi, timeoutMs, errors);
     BridgeObject object(host);
     if (!bus.registerVirtualObject(QString::fromLatin1(contract::objectPath), &object)) {
         errors << "palvo2-fldigi: cannot serve " << contract::objectPath << Qt::endl;
@@ -50,7 +62,7 @@ int main(int argc, char *argv[])
     }
     if (!claimHostName(bus, errors, "palvo2-fldigi"))
         return 1;
-    errors << "palvo2-fldigi: serving \"" << contract::busName << "\" for fldigi at "
-           << withPath.toString() << Qt::endl;
+    errors << "palvo2-fldigi: serving \"" << contract::busName << "\" for fldigi at " << fldigi.address()
+           << Qt::endl;
     return QCoreApplication::exec();
 }

@@ -1,11 +1,221 @@
 #include "xmlrpc.h"
 
-#include <QDeadlineTimer>
-#include <QTcpSocket>
+#include "bridgefailure.h"
+
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <cmath>
+
 namespace xmlrpc {
+
+namespace {
+
+[[noreturn]] void malformed(const QString &why)
+{
+    throw BridgeFailure{BridgeFailure::Cause::Malformed, why};
+}
+
+// XML 1.0 has no way to write most control characters, lone surrogates, U+FFFE and U+FFFF.
+QString xmlSafe(const QString &text)
+{
+    QString safe;
+    safe.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            safe.append(c);
+            safe.append(text[++i]);
+        } else if ((c >= u'\x20' || c == u'\t' || c == u'\n' || c == u'\r') && !c.isSurrogate()
+                   && c != QChar(0xFFFE) && c != QChar(0xFFFF)) {
+            safe.append(c);
+        }
+    }
+    return safe;
+}
+
+QString typeName(const QVariant &value)
+{
+    switch (value.metaType().id()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return QStringLiteral("an integer");
+    case QMetaType::Double:
+        return QStringLiteral("a double");
+    case QMetaType::Bool:
+        return QStringLiteral("a boolean");
+    case QMetaType::QString:
+        return QStringLiteral("a string");
+    case QMetaType::QByteArray:
+        return QStringLiteral("base64 data");
+    case QMetaType::QVariantList:
+        return QStringLiteral("an array");
+    default:
+        return QStringLiteral("a struct");
+    }
+}
+
+class Reader
+{
+public:
+    explicit Reader(const QByteArray &body) : m_xml(body) {}
+
+    // The next element boundary; whitespace, comments and processing instructions pass.
+    QXmlStreamReader::TokenType next()
+    {
+        for (;;) {
+            switch (m_xml.readNext()) {
+            case QXmlStreamReader::StartElement:
+            case QXmlStreamReader::EndElement:
+                return m_xml.tokenType();
+            case QXmlStreamReader::Characters:
+                if (m_xml.isWhitespace())
+                    continue;
+                malformed(QStringLiteral("text where an element belongs"));
+            case QXmlStreamReader::StartDocument:
+            case QXmlStreamReader::Comment:
+            case QXmlStreamReader::ProcessingInstruction:
+                continue;
+            default:
+                check();
+                malformed(QStringLiteral("a document type or entity, or an early end"));
+            }
+        }
+    }
+
+    bool at(QStringView name) const { return m_xml.name() == name; }
+
+    void start(QStringView name)
+    {
+        if (next() != QXmlStreamReader::StartElement || m_xml.name() != name)
+            malformed(QStringLiteral("<%1> expected").arg(name));
+    }
+
+    void end(QStringView name)
+    {
+        if (next() != QXmlStreamReader::EndElement || m_xml.name() != name)
+            malformed(QStringLiteral("</%1> expected").arg(name));
+    }
+
+    // After <value>: reads the value and its </value>.
+    QVariant value(int depth)
+    {
+        if (depth > maxDepth)
+            malformed(QStringLiteral("values nested deeper than fldigi answers"));
+        QString untyped;
+        for (;;) {
+            switch (m_xml.readNext()) {
+            case QXmlStreamReader::Characters:
+                untyped += m_xml.text();
+                continue;
+            case QXmlStreamReader::Comment:
+            case QXmlStreamReader::ProcessingInstruction:
+                continue;
+            case QXmlStreamReader::EndElement:
+                return untyped;
+            case QXmlStreamReader::StartElement: {
+                if (!untyped.trimmed().isEmpty())
+                    malformed(QStringLiteral("text beside a typed value"));
+                const QVariant typed = typedValue(depth);
+                end(u"value");
+                return typed;
+            }
+            default:
+                check();
+                malformed(QStringLiteral("a value ends early"));
+            }
+        }
+    }
+
+    // After the last element: only whitespace and comments may follow.
+    void finish()
+    {
+        while (m_xml.readNext() != QXmlStreamReader::EndDocument) {
+            check();
+            if (!m_xml.isWhitespace() && !m_xml.isComment())
+                malformed(QStringLiteral("content after the answer"));
+        }
+    }
+
+private:
+    void check()
+    {
+        if (m_xml.hasError())
+            malformed(m_xml.errorString());
+    }
+
+    // Either the end of the container or the start of its next item.
+    bool closes(QStringView container, QStringView item)
+    {
+        const auto token = next();
+        if (token == QXmlStreamReader::EndElement && at(container))
+            return true;
+        if (token != QXmlStreamReader::StartElement || !at(item))
+            malformed(QStringLiteral("<%1> expected in <%2>").arg(item, container));
+        return false;
+    }
+
+    QString scalarText()
+    {
+        const QString text = m_xml.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
+        check();
+        return text;
+    }
+
+    QVariant typedValue(int depth)
+    {
+        const QString type = m_xml.name().toString();
+        bool ok = true;
+        QVariant result;
+        if (type == u"i4" || type == u"int") {
+            result = scalarText().trimmed().toInt(&ok);
+        } else if (type == u"i8") {
+            result = scalarText().trimmed().toLongLong(&ok);
+        } else if (type == u"double") {
+            const double number = scalarText().trimmed().toDouble(&ok);
+            ok = ok && std::isfinite(number);
+            result = number;
+        } else if (type == u"boolean") {
+            const QString text = scalarText().trimmed();
+            ok = text == u"0" || text == u"1" || text == u"false" || text == u"true";
+            result = text == u"1" || text == u"true";
+        } else if (type == u"string" || type == u"dateTime.iso8601") {
+            result = scalarText();
+        } else if (type == u"base64") {
+            const QString text = scalarText().simplified().remove(u' ');
+            auto decoded = QByteArray::fromBase64Encoding(text.toLatin1(),
+                                                          QByteArray::AbortOnBase64DecodingErrors);
+            ok = decoded && QString::fromLatin1(text.toLatin1()) == text;
+            result = *decoded;
+        } else if (type == u"array") {
+            QVariantList items;
+            start(u"data");
+            while (!closes(u"data", u"value"))
+                items.append(value(depth + 1));
+            end(u"array");
+            result = items;
+        } else if (type == u"struct") {
+            QVariantMap members;
+            while (!closes(u"struct", u"member")) {
+                start(u"name");
+                const QString name = scalarText();
+                start(u"value");
+                members.insert(name, value(depth + 1));
+                end(u"member");
+            }
+            result = members;
+        } else {
+            malformed(QStringLiteral("an unknown type <%1>").arg(type));
+        }
+        if (!ok)
+            malformed(QStringLiteral("a malformed <%1>").arg(type));
+        return result;
+    }
+
+    QXmlStreamReader m_xml;
+};
+
+} // namespace
 
 QByteArray request(const QString &method, const QVariantList &params)
 {
@@ -29,7 +239,7 @@ QByteArray request(const QString &method, const QVariantList &params)
             xml.writeTextElement(QStringLiteral("boolean"), param.toBool() ? "1" : "0");
             break;
         default:
-            xml.writeTextElement(QStringLiteral("string"), param.toString());
+            xml.writeTextElement(QStringLiteral("string"), xmlSafe(param.toString()));
             break;
         }
         xml.writeEndElement();
@@ -39,117 +249,39 @@ QByteArray request(const QString &method, const QVariantList &params)
     return body;
 }
 
-namespace {
-
-// Reads a <value> whose start tag was just read; leaves the reader after </value>.
-QVariant readValue(QXmlStreamReader &xml)
+QVariant answer(const QByteArray &body)
 {
-    QVariant value;
-    QString bare;
-    while (xml.readNext() != QXmlStreamReader::EndElement || xml.name() != u"value") {
-        if (xml.hasError())
-            return {};
-        if (xml.isCharacters()) {
-            bare += xml.text();
-        } else if (xml.isStartElement()) {
-            const QString type = xml.name().toString();
-            if (type == u"struct" || type == u"array") {
-                QVariantMap members;
-                QString name;
-                while (!(xml.readNext() == QXmlStreamReader::EndElement && xml.name() == type)
-                       && !xml.atEnd()) {
-                    if (xml.isStartElement() && xml.name() == u"name")
-                        name = xml.readElementText();
-                    else if (xml.isStartElement() && xml.name() == u"value")
-                        members.insert(name, readValue(xml));
-                }
-                value = members;
-                continue;
-            }
-            const QString text = xml.readElementText();
-            bool ok = true;
-            if (type == u"int" || type == u"i4")
-                value = text.trimmed().toInt(&ok);
-            else if (type == u"double")
-                value = text.trimmed().toDouble(&ok);
-            else if (type == u"boolean")
-                value = text.trimmed() == u"1";
-            else
-                value = text;
-            if (!ok)
-                throw BridgeFailure{QStringLiteral("fldigi sent a malformed %1: %2").arg(type, text)};
-        }
-    }
-    return value.isValid() ? value : QVariant(bare);
+    Reader reader(body);
+    reader.start(u"methodResponse");
+    if (reader.next() != QXmlStreamReader::StartElement || !(reader.at(u"params") || reader.at(u"fault")))
+        malformed(QStringLiteral("<params> or <fault> expected"));
+    const bool fault = reader.at(u"fault");
+    if (!fault)
+        reader.start(u"param");
+    reader.start(u"value");
+    const QVariant value = reader.value(1);
+    if (!fault)
+        reader.end(u"param");
+    reader.end(fault ? u"fault" : u"params");
+    reader.end(u"methodResponse");
+    reader.finish();
+    if (!fault)
+        return value;
+    const QVariant text = value.toMap().value(QStringLiteral("faultString"));
+    if (text.metaType() != QMetaType::fromType<QString>())
+        malformed(QStringLiteral("a fault without a faultString"));
+    throw BridgeFailure{BridgeFailure::Cause::Fault, text.toString()};
 }
 
-} // namespace
-
-QVariant result(const QByteArray &body)
+QVariant expect(const QVariant &answer, Expect type)
 {
-    QXmlStreamReader xml(body);
-    bool fault = false;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (xml.isStartElement() && xml.name() == u"fault")
-            fault = true;
-        if (xml.isStartElement() && xml.name() == u"value") {
-            const QVariant value = readValue(xml);
-            if (xml.hasError())
-                break;
-            if (fault)
-                throw BridgeFailure{QStringLiteral("fldigi answered with a fault: %1")
-                                        .arg(value.toMap().value(QStringLiteral("faultString")).toString())};
-            return value;
-        }
-    }
-    throw BridgeFailure{QStringLiteral("fldigi sent a malformed answer")};
+    static const QMetaType wanted[] = {QMetaType(), QMetaType::fromType<int>(), QMetaType::fromType<double>(),
+                                       QMetaType::fromType<QString>()};
+    static const char *const names[] = {"", "an integer", "a double", "a string"};
+    const auto index = int(type);
+    if (type != Expect::Anything && answer.metaType() != wanted[index])
+        malformed(QStringLiteral("%1 was expected, not %2").arg(QLatin1StringView(names[index]), typeName(answer)));
+    return answer;
 }
 
 } // namespace xmlrpc
-
-XmlRpcClient::XmlRpcClient(const QUrl &url, int timeoutMs) : m_url(url), m_timeoutMs(timeoutMs) {}
-
-QVariant XmlRpcClient::call(const QString &method, const QVariantList &params) const
-{
-    const BridgeFailure silent{QStringLiteral("fldigi is not answering at %1 (%2)")
-                                   .arg(m_url.toString(), method)};
-    QDeadlineTimer deadline(m_timeoutMs);
-    QTcpSocket socket;
-    socket.connectToHost(m_url.host(), quint16(m_url.port(80)));
-    if (!socket.waitForConnected(int(deadline.remainingTime())))
-        throw silent;
-
-    const QByteArray body = xmlrpc::request(method, params);
-    QByteArray head = "POST " + m_url.path().toUtf8() + " HTTP/1.1\r\n";
-    head += "Host: " + m_url.authority().toUtf8() + "\r\n";
-    head += "Content-Type: text/xml\r\nConnection: close\r\n";
-    head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
-    socket.write(head + body);
-
-    // Read the status line and headers, then Content-Length bytes (or up to the close).
-    QByteArray reply;
-    qsizetype bodyStart = -1;
-    qsizetype length = -1;
-    while (bodyStart < 0 || length < 0 || reply.size() - bodyStart < length) {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(int(deadline.remainingTime()))) {
-            if (socket.state() != QAbstractSocket::UnconnectedState || bodyStart < 0)
-                throw silent;
-            break; // closed: the body is what came
-        }
-        reply += socket.readAll();
-        if (bodyStart < 0 && (bodyStart = reply.indexOf("\r\n\r\n")) >= 0) {
-            bodyStart += 4;
-            for (const QByteArray &line : reply.left(bodyStart).split('\n')) {
-                if (line.toLower().startsWith("content-length:"))
-                    length = line.mid(15).trimmed().toLongLong();
-            }
-            if (!reply.startsWith("HTTP/1.1 200") && !reply.startsWith("HTTP/1.0 200"))
-                throw BridgeFailure{QStringLiteral("fldigi at %1 answered %2")
-                                        .arg(m_url.toString(), QString::fromLatin1(reply.left(reply.indexOf('\r'))))};
-        }
-        if (deadline.hasExpired())
-            throw silent;
-    }
-    return xmlrpc::result(reply.mid(bodyStart));
-}

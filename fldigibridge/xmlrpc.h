@@ -2,37 +2,26 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QUrl>
 #include <QVariant>
 
-// What went wrong talking to fldigi, as the panel is told it.
-struct BridgeFailure
-{
-    QString text;
-};
-
-// The little of XML-RPC that fldigi's interface needs: int, double, string and boolean
-// parameters and results. Parsing and encoding are apart from the transport for the tests.
+// The little of XML-RPC that fldigi's interface needs, apart from the transport so that the
+// tests and the fuzzer reach it directly.
 namespace xmlrpc {
 
+// fldigi answers scalars, arrays of scalars and the fault struct: values nest two deep at most.
+inline constexpr int maxDepth = 4;
+
+// A methodCall. Parameters are int, double, bool or text; characters XML cannot carry are left out.
 QByteArray request(const QString &method, const QVariantList &params);
 
-// The result of a methodResponse; throws BridgeFailure for a fault or a malformed response.
-QVariant result(const QByteArray &body);
+// The value of a methodResponse: int (i4, int), qint64 (i8), double, bool, QString (string,
+// untyped, dateTime.iso8601), QByteArray (base64), QVariantList (array), QVariantMap (struct).
+// Throws BridgeFailure: Fault with fldigi's fault text, or Malformed saying what is wrong.
+QVariant answer(const QByteArray &body);
+
+enum class Expect { Anything, Int, Double, String };
+
+// The answer when it has the expected type; throws a Malformed BridgeFailure when not.
+QVariant expect(const QVariant &answer, Expect type);
 
 } // namespace xmlrpc
-
-// Calls methods on one XML-RPC server over HTTP, blocking, each within timeoutMs.
-// It connects to the address it is given and to nothing else.
-class XmlRpcClient
-{
-public:
-    XmlRpcClient(const QUrl &url, int timeoutMs);
-
-    QVariant call(const QString &method, const QVariantList &params = {}) const;
-    QUrl url() const { return m_url; }
-
-private:
-    QUrl m_url;
-    int m_timeoutMs;
-};

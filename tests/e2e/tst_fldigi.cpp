@@ -3,9 +3,11 @@
 #include "modalwatcher.h"
 #include "privatebus.h"
 #include "stderrcapture.h"
-#include "xmlrpc.h"
+#include "fldigiclient.h"
+#include "hostfailure.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +16,8 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 // The panel driving a real fldigi through palvo2-fldigi. Runs in a network namespace of its
 // own (see tests/CMakeLists.txt), so fldigi's XML-RPC port is on no real interface.
@@ -25,13 +29,17 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void panelDrivesFldigi();
+    void receiveAfterTheText();
+    void stoppedFldigiNeverEndsTransmitting();
     void fldigiKilledIsReportedOnce();
 
 private:
     QTemporaryDir dir;
     QProcess xvfb, fldigi, bridge;
     std::unique_ptr<PrivateBus> bus;
-    std::unique_ptr<XmlRpcClient> rpc;
+    QString trxState() { return rpc->callAndWait("main.get_trx_state").toString(); }
+    std::unique_ptr<FldigiClient> rpc;
+    std::unique_ptr<Host> script; // a second client of the bridge, as a script would be
     std::unique_ptr<Form1> form;
     QList<int> exits;
 };
@@ -63,14 +71,12 @@ void TestFldigi::initTestCase()
     QVERIFY(fldigi.waitForStarted());
 
     const QString url = QString("http://127.0.0.1:%1/RPC2").arg(port);
-    rpc = std::make_unique<XmlRpcClient>(QUrl(url), 1500);
+    rpc = std::make_unique<FldigiClient>(QUrl(url));
     QString configDir;
     for (int i = 0; i < 100 && configDir.isEmpty(); ++i) {
-        try {
-            configDir = rpc->call("fldigi.config_dir").toString();
-        } catch (const BridgeFailure &) {
+        configDir = rpc->callAndWait("fldigi.config_dir").toString();
+        if (configDir.isEmpty())
             QTest::qWait(100);
-        }
     }
     QCOMPARE(configDir, cfg); // our fldigi, no other
 
@@ -87,10 +93,12 @@ void TestFldigi::initTestCase()
     form->Form_Load();
     form->show();
     QVERIFY(form->hostLoaded);
+    script = DBusHost::attach(bus->connect("script"));
 }
 
 void TestFldigi::cleanupTestCase()
 {
+    script.reset();
     form.reset();
     for (QProcess *p : {&bridge, &fldigi, &xvfb}) {
         p->kill();
@@ -101,39 +109,85 @@ void TestFldigi::cleanupTestCase()
 
 void TestFldigi::panelDrivesFldigi()
 {
+    script->call("ExecuteMacros", "<MODE:AM>"); // a digital mode must not leave the rig in AM
+    QCOMPARE(rpc->callAndWait("rig.get_mode").toString(), QStringLiteral("AM"));
     form->Combo1->setCurrentText("RTTY"); // a modem change resets the carrier: mode first
     form->Command6->click();
     QTRY_COMPARE_WITH_TIMEOUT(form->Label8->text(), QStringLiteral("RTTY"), 3000);
+    QCOMPARE(rpc->callAndWait("rig.get_mode").toString(), QStringLiteral("USB"));
 
     form->Text2->setText("1500");
     form->Command2->click();
-    QTRY_COMPARE_WITH_TIMEOUT(rpc->call("modem.get_carrier").toInt(), 1500, 3000);
+    QCOMPARE(rpc->callAndWait("modem.get_carrier").toInt(), 1500); // carried out when the click returns
     QTRY_COMPARE_WITH_TIMEOUT(form->Label6->text(), QStringLiteral("1500 Hz"), 3000);
 
     form->Text3->setText("7074");
     form->Command3->click();
     QTRY_COMPARE_WITH_TIMEOUT(form->Label7->text(), QStringLiteral("7074 kHz"), 3000);
 
+    // TX, then RX: back to receive, and the receive text left as it was.
+    const int received = rpc->callAndWait("text.get_rx_length").toInt();
     form->Command5->click();
-    QTRY_COMPARE_WITH_TIMEOUT(rpc->call("main.get_trx_state").toString(), QStringLiteral("TX"), 3000);
+    QCOMPARE(trxState(), QStringLiteral("TX"));
+    QTest::qWait(500);
     form->Command4->click();
-    QTRY_COMPARE_WITH_TIMEOUT(rpc->call("main.get_trx_state").toString(), QStringLiteral("RX"), 6000);
-    QTRY_COMPARE_WITH_TIMEOUT(rpc->call("rx.get_data").toString(), QString(), 3000);
+    QCOMPARE(trxState(), QStringLiteral("RX"));
+    QVERIFY(rpc->callAndWait("text.get_rx_length").toInt() >= received);
     QVERIFY(exits.isEmpty());
+}
+
+void TestFldigi::receiveAfterTheText()
+{
+    script->call("ExecuteMacros", "<CLEARTXWINDOW>k<TX><RX>");
+    QCOMPARE(trxState(), QStringLiteral("TX"));
+    QTRY_COMPARE_WITH_TIMEOUT(trxState(), QStringLiteral("RX"), 20000);
+}
+
+// A <TX> that a stopped fldigi cannot take fails in time; when fldigi resumes and keys, the
+// bridge puts it back to receive.
+void TestFldigi::stoppedFldigiNeverEndsTransmitting()
+{
+    form->Timer1->stop(); // the panel would end at its first failed read
+    ::kill(pid_t(fldigi.processId()), SIGSTOP);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY_THROWS_EXCEPTION(HostFailure, script->call("ExecuteMacros", "<TX>"));
+    QVERIFY2(clock.elapsed() < 1900, qPrintable(QString::number(clock.elapsed())));
+    QTest::qWait(1000);
+    ::kill(pid_t(fldigi.processId()), SIGCONT);
+    QByteArray said;
+    QTRY_VERIFY2_WITH_TIMEOUT((said += bridge.readAllStandardError()).contains("fldigi answers again"),
+                              said.constData(), 10000);
+    for (int i = 0; i < 10; ++i) {
+        QCOMPARE(trxState(), QStringLiteral("RX"));
+        QTest::qWait(300);
+    }
 }
 
 void TestFldigi::fldigiKilledIsReportedOnce()
 {
+    form->Timer1->start();
     ModalWatcher watcher;
     StderrCapture capture;
+    QElapsedTimer clock;
     fldigi.kill();
     QTRY_COMPARE_WITH_TIMEOUT(exits.size(), 1, 5000);
     QTest::qWait(1000);
     capture.text();
     QCOMPARE(exits, QList<int>{1});
     QCOMPARE(watcher.texts.size(), 1);
-    QVERIFY2(watcher.texts[0].contains("fldigi is not answering at"), qPrintable(watcher.texts[0]));
+    QVERIFY2(watcher.texts[0].contains("fldigi is not running at") || watcher.texts[0].contains("broke during"),
+             qPrintable(watcher.texts[0]));
     QCOMPARE(bridge.state(), QProcess::Running); // the bridge itself keeps going
+
+    clock.start();
+    try {
+        script->call("ExecuteMacros", "<TX>");
+        QFAIL("a <TX> with fldigi gone succeeded");
+    } catch (const HostFailure &failure) {
+        QVERIFY2(failure.text.contains("<TX>: fldigi is not running at"), qPrintable(failure.text));
+    }
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_MAIN(TestFldigi)

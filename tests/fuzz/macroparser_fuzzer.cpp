@@ -1,7 +1,11 @@
-// libFuzzer target: the macro tag parser. Any text parses; the items must give back the
-// text exactly, and each must be what the parser promises.
+// libFuzzer target: the macro tag parser and the steps made of its items. Any text parses;
+// the items must give back the text exactly, and each must be what the parser promises; every
+// item becomes one step or one ignored tag, and every step's argument keeps the rules.
+#include "contract.h"
 #include "macroparser.h"
+#include "macrosteps.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +21,31 @@ namespace {
 bool isKeywordChar(QChar c)
 {
     return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
+}
+
+void checkPlan(const QString &input, const QList<MacroItem> &items)
+{
+    using Action = MacroStep::Action;
+    const MacroPlan plan = planMacros(input);
+    if (plan.steps.size() + plan.ignored.size() != items.size())
+        broken("an item neither made a step nor was ignored");
+    for (const IgnoredTag &ignored : plan.ignored) {
+        if (ignored.message().contains(u'\n') || ignored.message().contains(u'\r'))
+            broken("a message of more than one line");
+    }
+    for (const MacroStep &step : plan.steps) {
+        const bool whole = step.hz == std::floor(step.hz);
+        if (step.action == Action::AudioFq && (!whole || step.hz < 0 || step.hz > 2147483647))
+            broken("an audio frequency that is not whole hertz");
+        if (step.action == Action::RigFq && (!whole || !std::isfinite(step.hz) || step.hz < 1))
+            broken("a rig frequency that is not positive whole hertz");
+        if (step.action == Action::Mode
+            && std::none_of(std::begin(contract::modes), std::end(contract::modes),
+                            [&](const char *mode) { return step.text == QLatin1StringView(mode); }))
+            broken("a mode the panel does not offer");
+        if (step.action == Action::Text && step.text != step.source)
+            broken("text that is not as it stands");
+    }
 }
 
 void check(const QString &input)
@@ -51,6 +80,7 @@ void check(const QString &input)
         broken("items do not give back the text");
     if (parseMacros(rebuilt) != items)
         broken("parsing is not repeatable");
+    checkPlan(input, items);
 }
 
 } // namespace

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Why a call on fldigi did not succeed, as the D-Bus caller and stderr are told it.
+struct BridgeFailure
+{
+    enum class Cause {
+        NotRunning,     // the connection was refused
+        Unreachable,    // the host is unknown or cannot be reached
+        NotAnswering,   // no answer within the call's time
+        ConnectionLost, // the connection broke before the answer was complete
+        HttpStatus,     // an HTTP status other than 200
+        Malformed,      // an answer that is not XML-RPC, too large, or of the wrong type
+        Fault,          // fldigi refused the method
+        NotCarriedOut,  // fldigi answered, but did not do what was asked in time
+    };
+
+    Cause cause;
+    QString text;
+
+    // fldigi may be gone: nothing answered at all.
+    bool fldigiSilent() const
+    {
+        return cause == Cause::NotRunning || cause == Cause::Unreachable
+            || cause == Cause::NotAnswering || cause == Cause::ConnectionLost;
+    }
+};

@@ -1,0 +1,164 @@
+#include "fldigiclient.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+using Cause = BridgeFailure::Cause;
+
+FldigiClient::FldigiClient(const QUrl &url, QObject *parent)
+    : QObject(parent), m_url(url), m_address(url.toString(QUrl::RemoveUserInfo))
+{
+    QByteArray path = url.path(QUrl::FullyEncoded).toUtf8();
+    if (path.isEmpty())
+        path = "/RPC2";
+    if (url.hasQuery())
+        path += '?' + url.query(QUrl::FullyEncoded).toUtf8();
+    m_head = "POST " + path + " HTTP/1.1\r\nHost: " + url.authority(QUrl::RemoveUserInfo | QUrl::FullyEncoded).toUtf8()
+             + "\r\nContent-Type: text/xml\r\nContent-Length: ";
+
+    connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (busy())
+            send();
+    });
+    connect(&m_socket, &QTcpSocket::readyRead, this, &FldigiClient::readAnswer);
+    connect(&m_socket, &QAbstractSocket::errorOccurred, this, &FldigiClient::socketError);
+}
+
+QString FldigiClient::refusal(const QUrl &url)
+{
+    if (!url.isValid())
+        return QStringLiteral("not a valid address");
+    if (url.scheme() != u"http")
+        return QStringLiteral("fldigi's XML-RPC server speaks plain http only; reach a fldigi on another "
+                              "machine through an SSH tunnel");
+    if (url.host().isEmpty())
+        return QStringLiteral("the address names no host");
+    if (!url.userInfo().isEmpty())
+        return QStringLiteral("fldigi takes no user name or password, and one in the address would be "
+                              "sent in the clear; leave it out");
+    return {};
+}
+
+void FldigiClient::call(const QString &method, const QVariantList &params, xmlrpc::Expect expect,
+                        Answer answer, Failure failed)
+{
+    m_method = method;
+    m_request = xmlrpc::request(method, params);
+    m_expect = expect;
+    m_answer = std::move(answer);
+    m_failed = std::move(failed);
+    m_reply = HttpReply();
+    m_sent = false;
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        return send();
+    m_socket.abort();
+    m_socket.connectToHost(m_url.host(), quint16(m_url.port(80)));
+}
+
+QVariant FldigiClient::callAndWait(const QString &method, const QVariantList &params, int timeoutMs)
+{
+    QEventLoop loop;
+    QVariant result;
+    call(method, params, xmlrpc::Expect::Anything, [&](const QVariant &value) {
+        result = value;
+        loop.quit();
+    }, [&](const BridgeFailure &) { loop.quit(); });
+    QTimer::singleShot(timeoutMs, &loop, [&] {
+        cancel();
+        loop.quit();
+    });
+    loop.exec();
+    return result;
+}
+
+void FldigiClient::send()
+{
+    m_socket.write(m_head + QByteArray::number(m_request.size()) + "\r\n\r\n" + m_request);
+    m_socket.flush();
+    m_sent = true;
+}
+
+QString FldigiClient::cancel()
+{
+    if (!busy())
+        return {};
+    const QString what = m_sent ? QStringLiteral("no answer from fldigi at %1 to %2").arg(m_address, m_method)
+                                : QStringLiteral("no connection to fldigi at %1").arg(m_address);
+    m_socket.abort();
+    m_answer = nullptr;
+    m_failed = nullptr;
+    return what;
+}
+
+void FldigiClient::readAnswer()
+{
+    const QByteArray bytes = m_socket.readAll();
+    if (!busy()) {
+        m_socket.abort(); // bytes nobody asked for: the connection is out of step
+        return;
+    }
+    const HttpReply::State state = m_reply.feed(bytes);
+    if (m_reply.headRead() && m_reply.status() != 200) {
+        m_socket.abort();
+        const BridgeFailure failure{Cause::HttpStatus, QStringLiteral("fldigi at %1 answered %2 with \"%3\"")
+                                                           .arg(m_address, m_method,
+                                                                QString::fromLatin1(m_reply.statusLine()))};
+        return finish(&failure);
+    }
+    if (state == HttpReply::State::Failed) {
+        m_socket.abort();
+        const BridgeFailure failure{Cause::Malformed, QStringLiteral("fldigi at %1 sent a malformed answer to %2: %3")
+                                                          .arg(m_address, m_method, m_reply.error())};
+        return finish(&failure);
+    }
+    if (state != HttpReply::State::Complete)
+        return;
+    if (!m_reply.keepAlive() || m_reply.excess())
+        m_socket.abort();
+    try {
+        const QVariant value = xmlrpc::expect(xmlrpc::answer(m_reply.body()), m_expect);
+        finish(nullptr, value);
+    } catch (BridgeFailure &failure) {
+        failure.text = failure.cause == Cause::Fault
+                           ? QStringLiteral("fldigi refused %1: %2").arg(m_method, failure.text)
+                           : QStringLiteral("fldigi at %1 sent a malformed answer to %2: %3")
+                                 .arg(m_address, m_method, failure.text);
+        finish(&failure);
+    }
+}
+
+void FldigiClient::socketError(QAbstractSocket::SocketError error)
+{
+    if (!busy()) {
+        m_socket.abort();
+        return;
+    }
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        // What came before the close may be a whole answer that ends with the connection.
+        m_reply.feed(m_socket.readAll());
+        if (m_reply.finish() == HttpReply::State::Complete)
+            return readAnswer();
+    }
+    const QString reason = m_socket.errorString();
+    BridgeFailure failure{Cause::ConnectionLost, QStringLiteral("the connection to fldigi at %1 broke during %2 (%3)")
+                                                     .arg(m_address, m_method, reason)};
+    if (error == QAbstractSocket::ConnectionRefusedError)
+        failure = {Cause::NotRunning, QStringLiteral("fldigi is not running at %1 (connection refused)").arg(m_address)};
+    else if (error == QAbstractSocket::HostNotFoundError)
+        failure = {Cause::Unreachable, QStringLiteral("cannot find the host of fldigi's address %1").arg(m_address)};
+    else if (!m_sent)
+        failure = {Cause::Unreachable, QStringLiteral("cannot reach fldigi at %1 (%2)").arg(m_address, reason)};
+    m_socket.abort();
+    finish(&failure);
+}
+
+void FldigiClient::finish(const BridgeFailure *failure, const QVariant &value)
+{
+    const Answer answer = std::exchange(m_answer, nullptr);
+    const Failure failed = std::exchange(m_failed, nullptr);
+    if (failure)
+        failed(*failure);
+    else
+        answer(value);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "bridgefailure.h"
+#include "httpreply.h"
+#include "xmlrpc.h"
+
+#include <QObject>
+#include <QTcpSocket>
+#include <QUrl>
+
+#include <functional>
+
+// fldigi's XML-RPC server over one kept-alive HTTP/1.1 connection, opened when a call needs it
+// and again after it breaks. One call at a time, never blocking: the answer or the failure
+// comes back through the call's callbacks. The caller bounds a call in time with cancel().
+class FldigiClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Answer = std::function<void(const QVariant &)>;
+    using Failure = std::function<void(const BridgeFailure &)>;
+
+    explicit FldigiClient(const QUrl &url, QObject *parent = nullptr);
+
+    // Exactly one of answer and failed is called later, unless the call is cancelled first.
+    void call(const QString &method, const QVariantList &params, xmlrpc::Expect expect, Answer answer,
+              Failure failed);
+
+    // Drops the call in progress, closing its connection so that nothing more of it is sent
+    // and no late answer is taken for the next call. Says what the call was waiting for.
+    QString cancel();
+
+    // The answer, or an invalid value on failure, waited for in a local event loop: for tools
+    // and tests that look at fldigi directly, never for the bridge's own calls.
+    QVariant callAndWait(const QString &method, const QVariantList &params = {}, int timeoutMs = 2000);
+
+    bool busy() const { return bool(m_answer); }
+    QString address() const { return m_address; }
+
+    // Checks an address given by the user: http only, with a host, and no user name or
+    // password (fldigi takes none, and they would travel in the clear). Empty when it is fine.
+    static QString refusal(const QUrl &url);
+
+private:
+    void send();
+    void readAnswer();
+    void socketError(QAbstractSocket::SocketError error);
+    void finish(const BridgeFailure *failure, const QVariant &value = {});
+
+    QTcpSocket m_socket;
+    QUrl m_url;
+    QString m_address;
+    QByteArray m_head; // request line and the headers that do not change
+
+    QString m_method;
+    QByteArray m_request;
+    xmlrpc::Expect m_expect = xmlrpc::Expect::Anything;
+    Answer m_answer;
+    Failure m_failed;
+    HttpReply m_reply;
+    bool m_sent = false;
+};

@@ -4,7 +4,12 @@
 //   pollbench soak N INTERVAL_MS HOST_PID   N timer ticks at INTERVAL_MS through the event loop,
 //                                           resident memory and open fds of both sampled
 //   pollbench clicks N           N clicks on "Run" queued at once, macro texts "burst 1".."burst N"
+//   pollbench bridge SIM_BUS BRIDGE_BUS FLDIGI_URL BRIDGE_PID TICKS ROUNDS
+//                                ticks through palvo2-fldigi against ticks against palvo2-sim plus
+//                                three direct reads of fldigi, in alternating blocks
 #include "dbushost.h"
+#include "httpreply.h"
+#include "xmlrpc.h"
 #include "form1.h"
 
 #include <QApplication>
@@ -15,10 +20,13 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <unistd.h>
 
 namespace {
 
@@ -165,6 +173,123 @@ int clicks(int count)
     return 0;
 }
 
+double cpuSeconds(const QString &pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
+    return double(fields.value(12).toLong() + fields.value(13).toLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// "median (min-max)"
+QString spread(QList<double> values, int decimals = 1)
+{
+    std::sort(values.begin(), values.end());
+    return QStringLiteral("%1 (%2-%3)")
+        .arg(values[values.size() / 2], 0, 'f', decimals)
+        .arg(values.first(), 0, 'f', decimals)
+        .arg(values.last(), 0, 'f', decimals);
+}
+
+// The floor of a read: blocking, on one kept connection, nothing between the socket and the parse.
+class DirectReads
+{
+public:
+    explicit DirectReads(const QUrl &url)
+    {
+        m_socket.connectToHost(url.host(), quint16(url.port(80)));
+        m_socket.waitForConnected(2000);
+        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_head = "POST " + url.path().toUtf8() + " HTTP/1.1\r\nHost: " + url.authority().toUtf8()
+                 + "\r\nContent-Type: text/xml\r\nContent-Length: ";
+    }
+
+    QVariant read(const QString &method)
+    {
+        const QByteArray body = xmlrpc::request(method, {});
+        m_socket.write(m_head + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        HttpReply reply;
+        while (reply.state() == HttpReply::State::Incomplete && m_socket.waitForReadyRead(2000))
+            reply.feed(m_socket.readAll());
+        return reply.state() == HttpReply::State::Complete ? xmlrpc::answer(reply.body()) : QVariant();
+    }
+
+private:
+    QTcpSocket m_socket;
+    QByteArray m_head;
+};
+
+std::unique_ptr<Form1> formOn(const QString &address, const QString &name)
+{
+    auto form = std::make_unique<Form1>(
+        [=] { return std::unique_ptr<Host>(DBusHost::attach(QDBusConnection::connectToBus(address, name))); });
+    form->Timer1->stop();
+    form->endProgram = [](int code) { std::exit(code); };
+    form->Form_Load();
+    if (!form->hostLoaded)
+        std::exit(1);
+    return form;
+}
+
+int bridge(const QStringList &args)
+{
+    auto sim = formOn(args.value(2), QStringLiteral("sim"));
+    auto viaBridge = formOn(args.value(3), QStringLiteral("bridge"));
+    DirectReads fldigi{QUrl(args.value(4))};
+    const QString bridgePid = args.value(5);
+    const int ticks = args.value(6).toInt();
+    const int rounds = args.value(7).toInt();
+    auto direct = [&] {
+        for (const char *method : {"modem.get_carrier", "rig.get_frequency", "modem.get_name"}) {
+            if (!fldigi.read(QString::fromLatin1(method)).isValid())
+                std::exit(1);
+        }
+    };
+    const std::function<void()> simTick = [&] { sim->Timer1_Timer(); };
+    const std::function<void()> bridgeTick = [&] { viaBridge->Timer1_Timer(); };
+    auto blockUs = [&](const std::function<void()> &tick) {
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < ticks; ++i)
+            tick();
+        return double(clock.nsecsElapsed()) / 1e3 / ticks;
+    };
+    for (const auto &tick : {simTick, bridgeTick, std::function<void()>(direct)})
+        blockUs(tick); // warm up, connections made
+
+    QList<double> simUs, bridgeUs, directUs, ratios, cpuUs;
+    for (int round = 0; round < rounds; ++round) {
+        double s = 0, b = 0, d = 0;
+        for (int turn = 0; turn < 3; ++turn) { // each round in another order
+            switch ((round + turn) % 3) {
+            case 0:
+                s = blockUs(simTick);
+                break;
+            case 1: {
+                const double cpu0 = cpuSeconds(bridgePid);
+                b = blockUs(bridgeTick);
+                cpuUs.append((cpuSeconds(bridgePid) - cpu0) * 1e6 / ticks);
+                break;
+            }
+            default:
+                d = blockUs(direct);
+            }
+        }
+        simUs.append(s);
+        bridgeUs.append(b);
+        directUs.append(d);
+        ratios.append(b / (s + d));
+    }
+    std::printf("blocks of %d ticks, %d of each; median (min-max)\n", ticks, rounds);
+    std::printf("tick_via_sim_us %s\n", qPrintable(spread(simUs)));
+    std::printf("three_direct_reads_us %s\n", qPrintable(spread(directUs)));
+    std::printf("tick_via_bridge_us %s\n", qPrintable(spread(bridgeUs)));
+    std::printf("bridge_per_floor %s\n", qPrintable(spread(ratios, 2)));
+    std::printf("bridge_cpu_us_per_tick %s\n", qPrintable(spread(cpuUs)));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -177,6 +302,8 @@ int main(int argc, char *argv[])
         return soak(args.value(2).toInt(), args.value(3).toInt(), args.value(4));
     if (args.value(1) == u"clicks")
         return clicks(args.value(2).toInt());
+    if (args.value(1) == u"bridge")
+        return bridge(args);
     if (args.value(1) != u"startup")
         return 2;
 

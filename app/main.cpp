@@ -1,10 +1,16 @@
 #include "dbushost.h"
 #include "form1.h"
+#include "sessionbus.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
+    // A hung bus is no bus: the panel then says no host is loaded, as it does without one.
+    if (const QString silence = shutOutSilentSessionBus(DBusHost::timeoutMs); !silence.isEmpty())
+        std::fprintf(stderr, "palvo-panel: %s\n", qPrintable(silence));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("palvo-panel"));
     QApplication::setApplicationDisplayName(Form1::caption);

@@ -2,8 +2,11 @@
 #include "virtualdisplay.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
+
+#include <csignal>
 
 // The palvo-panel program itself on a virtual X display, answered with real key presses.
 class TestPanelBinary : public QObject
@@ -15,6 +18,7 @@ private slots:
     void init();
     void cleanup();
     void notLoadedMessageComesFirst();
+    void hungBusIsNoHost();
     void hostFailureEndsWithStatusOne();
 
 private:
@@ -22,6 +26,7 @@ private:
     QString windowSize(const QString &window);
     bool waitForWindows(int count, int timeoutMs = 10000);
     void pressReturn();
+    void messageThenPanel();
 
     VirtualDisplay display;
     std::unique_ptr<PrivateBus> bus;
@@ -89,14 +94,13 @@ void TestPanelBinary::pressReturn()
     xdotool.waitForFinished(5000);
 }
 
-void TestPanelBinary::notLoadedMessageComesFirst()
+// The "not loaded" message alone first; after OK, the panel alone.
+void TestPanelBinary::messageThenPanel()
 {
-    panel.start(PALVO_PANEL_PATH, {});
-    QVERIFY(panel.waitForStarted(5000));
     QVERIFY(waitForWindows(1));
     QTest::qWait(500);
     const QStringList message = visibleWindows();
-    QCOMPARE(message.size(), 1); // the message alone, the panel not yet shown
+    QCOMPARE(message.size(), 1);
     QVERIFY(windowSize(message[0]) != "336x184");
 
     pressReturn();
@@ -107,6 +111,26 @@ void TestPanelBinary::notLoadedMessageComesFirst()
     QCOMPARE(shown.size(), 1);
     QCOMPARE(windowSize(shown[0]), QStringLiteral("336x184"));
     QCOMPARE(panel.state(), QProcess::Running);
+}
+
+void TestPanelBinary::notLoadedMessageComesFirst()
+{
+    panel.start(PALVO_PANEL_PATH, {});
+    QVERIFY(panel.waitForStarted(5000));
+    messageThenPanel();
+}
+
+// A bus daemon that takes the connection and never answers: the attach gives up in about 2 s.
+void TestPanelBinary::hungBusIsNoHost()
+{
+    ::kill(pid_t(bus->pid()), SIGSTOP);
+    QElapsedTimer clock;
+    clock.start();
+    panel.start(PALVO_PANEL_PATH, {});
+    QVERIFY(panel.waitForStarted(5000));
+    QVERIFY(waitForWindows(1, 6000));
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+    messageThenPanel();
 }
 
 void TestPanelBinary::hostFailureEndsWithStatusOne()

@@ -53,6 +53,7 @@ PrivateBus::~PrivateBus()
 {
     for (const QString &name : std::as_const(m_connections))
         QDBusConnection::disconnectFromBus(name);
+    ::kill(pid_t(pid()), SIGCONT); // in case a test stopped it
     m_daemon.terminate();
     if (!m_daemon.waitForFinished(3000))
         m_daemon.kill();

@@ -16,6 +16,7 @@ public:
     bool isRunning() const { return !m_address.isEmpty(); }
     QString address() const { return m_address; }
     QString dir() const { return m_dir.path(); }
+    qint64 pid() const { return m_daemon.processId(); } // the dbus-daemon
     QProcessEnvironment environment() const; // this process's, pointed at this bus
 
     // A connection of the test's own to this bus; name distinguishes several.

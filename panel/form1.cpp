@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <limits>
+
 namespace {
 
 constexpr int twipsPerPixel = 15;
@@ -38,6 +40,7 @@ QLabel *label(QWidget *form, const char *name, const QString &caption, const QRe
 QLineEdit *textBox(QWidget *form, const char *name, const QString &text, const QRect &geometry)
 {
     auto *control = place<QLineEdit>(form, name, geometry);
+    control->setMaxLength(std::numeric_limits<int>::max()); // not Qt's 32767: no limit at all
     control->setText(text);
     control->setCursorPosition(0); // show the start of a text longer than the box
     return control;

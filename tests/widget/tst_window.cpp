@@ -2,6 +2,7 @@
 #include "form1.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -94,14 +95,24 @@ void TestWindow::controls()
     }
 }
 
+// A text box has no length limit: a pasted megabyte goes out whole.
 void TestWindow::textBoxesShowTheirStart()
 {
-    Form1 form(attachTo(runningHost()));
+    auto state = runningHost();
+    Form1 form(attachTo(state));
+    form.Timer1->stop();
+    form.Form_Load();
+    const QString pasted = QString(1000000, u'x') + QStringLiteral("<TX>");
+    QGuiApplication::clipboard()->setText(pasted);
     for (QLineEdit *edit : {form.Text1, form.Text2, form.Text3}) {
         QCOMPARE(edit->cursorPosition(), 0);
-        QCOMPARE(edit->maxLength(), 32767); // Qt's own limit, not a smaller one of ours
         QVERIFY(!edit->validator());
+        edit->selectAll();
+        edit->paste();
+        QCOMPARE(edit->text().size(), pasted.size());
     }
+    form.Command1->click();
+    QCOMPARE(state->calls.value(0).second, pasted);
 }
 
 void TestWindow::liveLabelsShowTextAsItStands()

@@ -20,6 +20,7 @@ void Form1::reportFailure(const HostFailure &failure)
     std::fflush(stderr);
 
     QMessageBox box(QMessageBox::Critical, caption, line, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText); // the host's text, never markup or links
     box.exec();
     endProgram(1);
 }

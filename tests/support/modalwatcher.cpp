@@ -22,6 +22,7 @@ void ModalWatcher::poll()
     titles.append(box->windowTitle());
     icons.append(box->icon());
     buttons.append(int(box->standardButtons()));
+    formats.append(box->textFormat());
     if (m_onShown)
         m_onShown(box);
     box->button(QMessageBox::Ok)->click();

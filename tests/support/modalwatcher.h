@@ -21,6 +21,7 @@ public:
     QStringList titles;
     QList<int> icons;
     QList<int> buttons; // the standard buttons each box offered
+    QList<Qt::TextFormat> formats;
 
 private:
     void poll();

@@ -157,7 +157,7 @@ void TestStatusPoll::detachedPanelNeverReads()
 void TestStatusPoll::failureIsReportedOnceAndEnds()
 {
     auto state = runningHost();
-    state->failures["FqA"] = HostFailure{5, "org.freedesktop.DBus.Error.NoReply: no answer"};
+    state->failures["FqA"] = HostFailure{5, "org.freedesktop.DBus.Error.NoReply: <a href=\"https://x.org\">why</a>"};
     Form1 form(attachTo(state));
     QList<int> exits;
     form.endProgram = [&](int code) { exits.append(code); };
@@ -177,8 +177,9 @@ void TestStatusPoll::failureIsReportedOnceAndEnds()
     QTRY_COMPARE_WITH_TIMEOUT(exits.size(), 1, 3000);
     const QString err = QString::fromLocal8Bit(capture.text());
 
-    const QString line = "Error 5: org.freedesktop.DBus.Error.NoReply: no answer";
+    const QString line = "Error 5: org.freedesktop.DBus.Error.NoReply: <a href=\"https://x.org\">why</a>";
     QCOMPARE(watcher.texts, QStringList{line});
+    QCOMPARE(watcher.formats, QList<Qt::TextFormat>{Qt::PlainText}); // shown as it stands, no live link
     QCOMPARE(watcher.titles, QStringList{"Palvo automation test"});
     QCOMPARE(watcher.buttons, QList<int>{QMessageBox::Ok});
     QCOMPARE(err, line + "\n");

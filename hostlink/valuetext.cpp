@@ -2,8 +2,6 @@
 
 #include "hostfailure.h"
 
-#include <QDBusObjectPath>
-#include <QDBusSignature>
 #include <QDBusVariant>
 
 #include <cmath>
@@ -36,15 +34,44 @@ bool readsBack(const QString &text, const QLocale &locale)
     return ok;
 }
 
+// Before a minus sign or an exponent's sign Qt puts bidi marks that its own reading does not take.
+QString withoutBidiMarks(QString text)
+{
+    return text.remove(QChar(0x061C)).remove(QChar(0x200E)).remove(QChar(0x200F));
+}
+
+// C's digits as the locale's own.
+QString localDigits(const QString &text, const QLocale &locale)
+{
+    const QList<uint> zero = locale.zeroDigit().toUcs4();
+    if (zero.size() != 1 || zero[0] == u'0')
+        return text;
+    QString local;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9') {
+            local += c;
+            continue;
+        }
+        const char32_t digit = char32_t(zero[0] + (c.unicode() - u'0'));
+        local += QString::fromUcs4(&digit, 1);
+    }
+    return local;
+}
+
 // Qt writes some numbers in forms it cannot read back in the same locale: an exponent as
-// "1,5×10^−07", a minus sign behind a bidi mark in Arabic. Such a number is written as in C
-// (plain), with the locale's decimal point where that still reads.
+// "1,5×10^−07", a minus sign behind a bidi mark in Arabic. Such a number is written without
+// the marks, or else as in C (plain) with the locale's decimal point and digits, so that every
+// number in a locale shows in one digit system.
 QString readable(const QString &text, const QString &plain, const QLocale &locale)
 {
     if (readsBack(text, locale))
         return text;
+    if (const QString unmarked = withoutBidiMarks(text); readsBack(unmarked, locale))
+        return unmarked;
     QString withPoint = plain;
     withPoint.replace(u'.', locale.decimalPoint());
+    if (const QString local = localDigits(withPoint, locale); readsBack(local, locale))
+        return local;
     return readsBack(withPoint, locale) ? withPoint : plain;
 }
 
@@ -101,11 +128,7 @@ QString valueText(const QVariant &hostValue, const QLocale &locale)
     default:
         break;
     }
-    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
-        return qvariant_cast<QDBusObjectPath>(value).path();
-    if (value.metaType() == QMetaType::fromType<QDBusSignature>())
-        return qvariant_cast<QDBusSignature>(value).signature();
-    noTextForm(value);
+    noTextForm(value); // object paths and signatures too: not text, numbers or booleans
 }
 
 double valueNumber(const QVariant &hostValue, const QLocale &locale)

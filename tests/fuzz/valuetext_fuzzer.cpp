@@ -74,6 +74,10 @@ void checkNumber(const QVariant &value, double original, const QLocale &locale)
     const QString text = valueText(value, locale);
     if (text.isEmpty() || (!locale.groupSeparator().isEmpty() && text.contains(locale.groupSeparator())))
         broken("grouped or empty number text", text);
+    for (const QChar c : text) {
+        if (c.isDigit() && QString(QChar(c.unicode() - c.digitValue())) != locale.zeroDigit())
+            broken("a digit of another system than the locale's", text);
+    }
     double back = 0;
     try {
         back = valueNumber(QVariant(text), locale);

@@ -3,6 +3,7 @@
 
 #include <QDBusArgument>
 #include <QDBusObjectPath>
+#include <QDBusSignature>
 #include <QDBusVariant>
 #include <QTest>
 
@@ -55,8 +56,6 @@ void TestValueText::text_data()
     QTest::newRow("fraction") << QVariant(1500.25) << "1500.25" << "1500,25";
     QTest::newRow("wrapped in a variant")
         << QVariant::fromValue(QDBusVariant(QVariant(7.5))) << "7.5" << "7,5";
-    QTest::newRow("object path")
-        << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/a/b"))) << "/a/b" << "/a/b";
 }
 
 void TestValueText::text()
@@ -77,6 +76,8 @@ void TestValueText::noTextForm_data()
     QTest::newRow("string list") << QVariant(QStringList{QStringLiteral("a")});
     QTest::newRow("D-Bus array") << QVariant::fromValue(QDBusArgument());
     QTest::newRow("bytes") << QVariant(QByteArray("ab"));
+    QTest::newRow("object path") << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/Palvo2/Mode/BPSK31")));
+    QTest::newRow("signature") << QVariant::fromValue(QDBusSignature(QStringLiteral("s")));
 }
 
 void TestValueText::noTextForm()
@@ -130,13 +131,14 @@ void TestValueText::exponentsReadBack_data()
     QTest::newRow("Norwegian keeps its minus sign") << "nb_NO" << 1.5e-7 << "1,5E\u221207";
     QTest::newRow("Swedish") << "sv_SE" << 1.5e-7 << "1.5e-07";
     QTest::newRow("Swedish large") << "sv_SE" << -2.5e300 << "-2.5e+300";
-    QTest::newRow("Persian") << "fa_IR" << 1.5e-7 << "1\u066b5e-07";
-    QTest::newRow("Arabic") << "ar_EG" << 1e20 << "1e+20";
-    QTest::newRow("Hebrew") << "he_IL" << 1.5e-7 << "1.5e-07";
+    QTest::newRow("Persian") << "fa_IR" << 1.5e-7 << "\u06f1\u066b\u06f5e-\u06f0\u06f7";
+    QTest::newRow("Persian negative") << "fa_IR" << -2.5 << "\u2212\u06f2\u066b\u06f5";
+    QTest::newRow("Arabic") << "ar_EG" << 1e20 << "\u0661e+\u0662\u0660";
+    QTest::newRow("Hebrew") << "he_IL" << 1.5e-7 << "1.5E-07";
     QTest::newRow("subnormal") << "sv_SE" << 5e-320 << "4.99994433591342e-320";
     QTest::newRow("largest double") << "C" << std::numeric_limits<double>::max()
                                     << "1.7976931348623157e+308";
-    QTest::newRow("Arabic negative") << "ar_EG" << -2.5 << "-2\u066b5";
+    QTest::newRow("Arabic negative, its own digits") << "ar_EG" << -2.5 << "-\u0662\u066b\u0665";
 }
 
 void TestValueText::exponentsReadBack()

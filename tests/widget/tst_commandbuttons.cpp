@@ -129,17 +129,26 @@ void TestCommandButtons::oneCallPerClick()
     QVERIFY(state->reads.isEmpty()); // a click reads nothing back
 }
 
+// A host that starts after the panel's one try to attach is never sent anything.
 void TestCommandButtons::detachedPanelSendsNothing()
 {
     ModalWatcher watcher;
-    Form1 detached(noHostRunning());
+    bool hostRuns = false;
+    Form1 detached([&]() -> std::unique_ptr<Host> {
+        if (!std::exchange(hostRuns, true))
+            throw HostFailure{HostFailure::NoHost, QStringLiteral("No host runs yet")};
+        return attachTo(state)();
+    });
     detached.Form_Load();
     detached.show();
     QVERIFY(QTest::qWaitForWindowExposed(&detached));
     for (auto *button : detached.findChildren<QPushButton *>())
         QTest::mouseClick(button, Qt::LeftButton);
-    QTest::qWait(100);
+    QTest::qWait(700); // and a tick
     QCOMPARE(watcher.texts.size(), 1); // the not-loaded message only
+    QCOMPARE(state->attaches, 1); // the running panel's, from init()
+    QVERIFY(state->calls.isEmpty());
+    QVERIFY(state->reads.isEmpty());
 }
 
 void TestCommandButtons::failingCallIsReportedOnce()

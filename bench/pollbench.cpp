@@ -1,22 +1,30 @@
 // Measures the status poll and start-up; bench/poll.sh runs it against palvo2-sim.
-//   pollbench ticks N            N ticks back to back, then N bare reads, with resident memory
-//   pollbench startup panel|bare LAUNCH_NS   ms from LAUNCH_NS (CLOCK_REALTIME) to the window shown
+//   pollbench ticks N ROUNDS     blocks of N ticks against blocks of N times three bare reads, in turn
+//   pollbench startup bare|attach|panel LAUNCH_NS   ms from LAUNCH_NS (CLOCK_REALTIME) to the first
+//                                painted frame, and peak resident memory: a window with the panel's
+//                                19 controls, that window after the bus and GetNameOwner, the panel
 //   pollbench soak N INTERVAL_MS HOST_PID   N timer ticks at INTERVAL_MS through the event loop,
 //                                           resident memory and open fds of both sampled
 //   pollbench clicks N           N clicks on "Run" queued at once, macro texts "burst 1".."burst N"
 //   pollbench bridge SIM_BUS BRIDGE_BUS FLDIGI_URL BRIDGE_PID TICKS ROUNDS
 //                                ticks through palvo2-fldigi against ticks against palvo2-sim plus
 //                                three direct reads of fldigi, in alternating blocks
+#include "contract.h"
 #include "dbushost.h"
-#include "httpreply.h"
-#include "xmlrpc.h"
 #include "form1.h"
+#include "httpreply.h"
+#include "sessionbus.h"
+#include "xmlrpc.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -30,14 +38,14 @@
 
 namespace {
 
-long residentKiB(const QString &pid = QStringLiteral("self"))
+long residentKiB(const QString &pid = QStringLiteral("self"), const QByteArray &field = "VmRSS:")
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (QByteArray line; !(line = status.readLine()).isEmpty();) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLong();
     }
     return -1;
 }
@@ -54,7 +62,7 @@ qint64 nowNs()
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Prints the time from launch to the window's first paint, then quits.
+// Prints the time from launch to the window's first paint and the peak resident memory, then quits.
 class ShownProbe : public QObject
 {
 public:
@@ -65,7 +73,8 @@ protected:
     {
         if (event->type() == QEvent::Paint && !m_done) {
             m_done = true;
-            std::printf("%.1f\n", double(nowNs() - m_launchNs) / 1e6);
+            std::printf("%.1f %ld\n", double(nowNs() - m_launchNs) / 1e6,
+                        residentKiB(QStringLiteral("self"), "VmHWM:"));
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         }
         return QObject::eventFilter(watched, event);
@@ -76,7 +85,36 @@ private:
     bool m_done = false;
 };
 
-int ticks(int count)
+// "median (min-max)"
+QString spread(QList<double> values, int decimals = 1)
+{
+    std::sort(values.begin(), values.end());
+    return QStringLiteral("%1 (%2-%3)")
+        .arg(values[values.size() / 2], 0, 'f', decimals)
+        .arg(values.first(), 0, 'f', decimals)
+        .arg(values.last(), 0, 'f', decimals);
+}
+
+// The floor of a read: one Properties.Get on the panel's own connection, nothing around it.
+QVariant bareRead(const QDBusConnection &bus, const QString &owner, const QString &name)
+{
+    auto message = QDBusMessage::createMethodCall(owner, QString::fromLatin1(contract::objectPath),
+                                                  QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                  QStringLiteral("Get"));
+    message << QString::fromLatin1(contract::interfaceName) << name;
+    return qvariant_cast<QDBusVariant>(bus.call(message, QDBus::Block, 2000).arguments().value(0)).variant();
+}
+
+QString ownerOf(const QDBusConnection &bus)
+{
+    auto message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                                  QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+    message << QString::fromLatin1(contract::busName);
+    return bus.call(message, QDBus::Block, 2000).arguments().value(0).toString();
+}
+
+// Blocks of ticks and blocks of three bare reads each, in turn, so that both see the same machine.
+int ticks(int count, int rounds)
 {
     Form1 form([] { return std::unique_ptr<Host>(DBusHost::attachSessionBus()); });
     form.Timer1->stop();
@@ -84,28 +122,58 @@ int ticks(int count)
     form.Form_Load();
     if (!form.hostLoaded)
         return 1;
-    form.Timer1_Timer(); // warm up
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString owner = ownerOf(bus);
+    auto blockUs = [count](const std::function<void()> &tick) {
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < count; ++i)
+            tick();
+        return double(clock.nsecsElapsed()) / 1e3 / count;
+    };
+    const std::function<void()> tick = [&] { form.Timer1_Timer(); };
+    const std::function<void()> reads = [&] {
+        for (const char *name : {"AudioFq", "FqA", "Mode"})
+            bareRead(bus, owner, QString::fromLatin1(name));
+    };
+    blockUs(tick);
+    blockUs(reads); // warm up
     const long rssStart = residentKiB();
-
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; i < count; ++i)
-        form.Timer1_Timer();
-    const double tickUs = double(clock.nsecsElapsed()) / 1e3 / count;
-    const long rssAfter = residentKiB();
-
-    clock.restart();
-    for (int i = 0; i < count; ++i)
-        form.host->read(QStringLiteral("AudioFq"));
-    const double readUs = double(clock.nsecsElapsed()) / 1e3 / count;
-
-    std::printf("ticks %d\n", count);
-    std::printf("tick_us %.1f\n", tickUs);
-    std::printf("read_us %.1f\n", readUs);
-    std::printf("tick_per_read %.2f\n", tickUs / readUs);
-    std::printf("rss_start_kib %ld\n", rssStart);
-    std::printf("rss_after_kib %ld\n", rssAfter);
+    QList<double> tickUs, readsUs, ratios;
+    for (int round = 0; round < rounds; ++round) {
+        const bool ticksFirst = round % 2 == 0;
+        const double first = blockUs(ticksFirst ? tick : reads);
+        const double second = blockUs(ticksFirst ? reads : tick);
+        tickUs.append(ticksFirst ? first : second);
+        readsUs.append(ticksFirst ? second : first);
+        ratios.append(tickUs.last() / readsUs.last());
+    }
+    std::printf("blocks of %d, %d of each; median (min-max)\n", count, rounds);
+    std::printf("tick_us %s\n", qPrintable(spread(tickUs)));
+    std::printf("three_bare_reads_us %s\n", qPrintable(spread(readsUs)));
+    std::printf("tick_per_three_reads %s\n", qPrintable(spread(ratios, 3)));
+    std::printf("rss_kib %ld -> %ld\n", rssStart, residentKiB());
     return 0;
+}
+
+// The panel's 19 controls by kind, with the same texts, each on a row of its own.
+std::unique_ptr<QWidget> bareWindow()
+{
+    auto window = std::make_unique<QWidget>();
+    window->setFixedSize(336, 184);
+    int at = 0;
+    auto place = [&](QWidget *control) { control->setGeometry(8 + (at % 3) * 110, 8 + (at / 3) * 24, 100, 22); ++at; };
+    for (const char *text : {"Mode", "BPSK31", "Audio", "Hz", "1000 Hz", "Rig", "kHz", "14100 kHz", "Macro"})
+        place(new QLabel(QString::fromLatin1(text), window.get()));
+    for (const char *text : {"1000", "14100", "<CLEARTXWINDOW><CLEARRXWINDOW>"})
+        place(new QLineEdit(QString::fromLatin1(text), window.get()));
+    for (const char *text : {"Set", "Set", "Set", "Run", "TX", "RX"})
+        place(new QPushButton(QString::fromLatin1(text), window.get()));
+    auto *modes = new QComboBox(window.get());
+    for (const char *mode : contract::modes)
+        modes->addItem(QString::fromLatin1(mode));
+    place(modes);
+    return window;
 }
 
 std::unique_ptr<Form1> attachedForm()
@@ -180,16 +248,6 @@ double cpuSeconds(const QString &pid)
         return -1;
     const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
     return double(fields.value(12).toLong() + fields.value(13).toLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-// "median (min-max)"
-QString spread(QList<double> values, int decimals = 1)
-{
-    std::sort(values.begin(), values.end());
-    return QStringLiteral("%1 (%2-%3)")
-        .arg(values[values.size() / 2], 0, 'f', decimals)
-        .arg(values.first(), 0, 'f', decimals)
-        .arg(values.last(), 0, 'f', decimals);
 }
 
 // The floor of a read: blocking, on one kept connection, nothing between the socket and the parse.
@@ -294,10 +352,13 @@ int bridge(const QStringList &args)
 
 int main(int argc, char *argv[])
 {
+    const bool panelStartup = argc > 2 && qstrcmp(argv[1], "startup") == 0 && qstrcmp(argv[2], "panel") == 0;
+    if (panelStartup) // as palvo-panel does before anything else
+        shutOutSilentSessionBus(DBusHost::timeoutMs);
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.value(1) == u"ticks")
-        return ticks(args.value(2, QStringLiteral("10000")).toInt());
+        return ticks(args.value(2, QStringLiteral("10000")).toInt(), args.value(3, QStringLiteral("10")).toInt());
     if (args.value(1) == u"soak")
         return soak(args.value(2).toInt(), args.value(3).toInt(), args.value(4));
     if (args.value(1) == u"clicks")
@@ -309,13 +370,14 @@ int main(int argc, char *argv[])
 
     ShownProbe probe(args.value(3).toLongLong());
     std::unique_ptr<QWidget> window;
-    if (args.value(2) == u"panel") {
+    if (panelStartup) {
         auto form = std::make_unique<Form1>([] { return std::unique_ptr<Host>(DBusHost::attachSessionBus()); });
         form->Form_Load();
         window = std::move(form);
     } else {
-        window = std::make_unique<QWidget>();
-        window->setFixedSize(336, 184);
+        window = bareWindow();
+        if (args.value(2) == u"attach" && ownerOf(QDBusConnection::sessionBus()).isEmpty())
+            return 1;
     }
     window->installEventFilter(&probe);
     window->show();

@@ -67,6 +67,13 @@ void FldigiHost::executeMacros(const QString &macros, Done done)
     enqueue([this, steps = plan.steps] { runSteps(steps, 0); }, std::move(done));
 }
 
+void FldigiHost::ping(Done done)
+{
+    enqueue([this] {
+        rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [this](const QVariant &) { succeed(); });
+    }, std::move(done));
+}
+
 // ---- One call at a time, each within its own time
 
 void FldigiHost::enqueue(std::function<void()> run, Done done)

@@ -39,6 +39,8 @@ public:
     void readAll(Done done);
     // Done when every step has been carried out, or at the first that cannot be.
     void executeMacros(const QString &macros, Done done);
+    // Done when fldigi answers, or fails when it does not.
+    void ping(Done done);
 
     bool idle() const { return !m_running && m_queue.isEmpty(); }
 

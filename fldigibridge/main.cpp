@@ -3,7 +3,7 @@
 #include "contract.h"
 #include "fldigiclient.h"
 #include "fldigihost.h"
-#include "hostname.h"
+#include "namekeeper.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -60,9 +60,7 @@ int main(int argc, char *argv[])
         errors << "palvo2-fldigi: cannot serve " << contract::objectPath << Qt::endl;
         return 1;
     }
-    if (!claimHostName(bus, errors, "palvo2-fldigi"))
-        return 1;
-    errors << "palvo2-fldigi: serving \"" << contract::busName << "\" for fldigi at " << fldigi.address()
-           << Qt::endl;
+    errors << "palvo2-fldigi: looking for fldigi at " << fldigi.address() << Qt::endl;
+    NameKeeper name(bus, host, errors);
     return QCoreApplication::exec();
 }

@@ -4,14 +4,15 @@
 
 #include <QDBusConnectionInterface>
 
-bool claimHostName(const QDBusConnection &bus, QTextStream &errors, const char *program)
+bool claimHostName(const QDBusConnection &bus, QTextStream *errors, const char *program)
 {
     const auto reply = bus.interface()->registerService(
         QString::fromLatin1(contract::busName), QDBusConnectionInterface::DontQueueService,
         QDBusConnectionInterface::DontAllowReplacement);
     if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
         return true;
-    errors << program << ": \"" << contract::busName
-           << "\" is already owned on the session bus; is another host running?" << Qt::endl;
+    if (errors)
+        *errors << program << ": \"" << contract::busName
+                << "\" is already owned on the session bus; is another host running?" << Qt::endl;
     return false;
 }

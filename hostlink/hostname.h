@@ -4,5 +4,5 @@
 #include <QTextStream>
 
 // For host programs: owns the host's well-known name, refusing to queue behind or replace
-// another host. Says why on errors when it cannot.
-bool claimHostName(const QDBusConnection &bus, QTextStream &errors, const char *program);
+// another host. Says why on errors, if given, when it cannot.
+bool claimHostName(const QDBusConnection &bus, QTextStream *errors, const char *program);

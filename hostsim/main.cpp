@@ -28,7 +28,7 @@ int main(int argc, char *argv[])
         errors << "palvo2-sim: cannot serve " << contract::objectPath << Qt::endl;
         return 1;
     }
-    if (!claimHostName(bus, errors, "palvo2-sim"))
+    if (!claimHostName(bus, &errors, "palvo2-sim"))
         return 1;
     errors << "palvo2-sim: serving \"" << contract::busName << "\" as " << bus.baseService()
            << Qt::endl;

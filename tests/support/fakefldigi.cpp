@@ -6,7 +6,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-FakeFldigi::FakeFldigi()
+FakeFldigi::FakeFldigi(quint16 port) : m_port(port)
 {
     m_answers = {{"modem.get_carrier", "<i4>1500</i4>"},
                  {"rig.get_frequency", "<double>14070000.000000</double>"},
@@ -159,7 +159,7 @@ void FakeFldigi::run()
 {
     QObject context;
     QTcpServer server(&context);
-    server.listen(QHostAddress::LocalHost, 0);
+    server.listen(QHostAddress::LocalHost, m_port);
     m_port = server.serverPort();
     m_context = &context;
     QObject::connect(&server, &QTcpServer::newConnection, &context, [&] {

@@ -17,7 +17,7 @@ class QTcpSocket;
 class FakeFldigi : public QThread
 {
 public:
-    FakeFldigi();
+    explicit FakeFldigi(quint16 port = 0); // 0: any free port
     ~FakeFldigi() override;
 
     quint16 port() const { return m_port; }
@@ -58,7 +58,7 @@ private:
     int m_connections = 0;
     int m_delayMs = 0;
     bool m_silent = false;
-    quint16 m_port = 0;
+    quint16 m_port;
     QObject *m_context = nullptr;
     QSemaphore m_ready;
 };

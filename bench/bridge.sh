@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A tick through palvo2-fldigi against its floor: a tick against palvo2-sim (the same three D-Bus
 # hops) plus three direct XML-RPC reads on one kept connection to the same fldigi, timed in
 # alternating blocks in one run. fldigi runs in a private network namespace, as in the tests.

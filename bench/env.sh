@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the benchmarks: a Release-ish build, a virtual display, a private session bus and
 # palvo2-sim on it (its stdout in $sim_out, its pid in $sim_pid). Everything stops on exit.
 scripts/deps

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The status poll's and start-up's costs against their floors, with palvo2-sim on a private bus
 # and a virtual display. Every comparison is made in turns within one run.
 #   bench/poll.sh     BENCH_STARTS=20 starts of each kind, BENCH_TICKS=2000 a block,

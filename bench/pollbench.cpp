@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the status poll and start-up; bench/poll.sh runs it against palvo2-sim.
 //   pollbench ticks N ROUNDS     blocks of N ticks against blocks of N times three bare reads, in turn
 //   pollbench startup bare|attach|panel LAUNCH_NS   ms from LAUNCH_NS (CLOCK_REALTIME) to the first

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Soak and burst: does the panel, or the host it polls, grow over time; do clicks get lost?
 #   bench/soak.sh                 10,000 ticks at 5 ms, then 1,000 clicks on "Run" in a burst
 #   SOAK_MINUTES=30 bench/soak.sh  also the real palvo-panel at 500 ms for 30 minutes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // palvo2-fldigi: serves the host's interface on the session bus and carries it out on fldigi.
 #include "bridgeobject.h"
 #include "contract.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Where the host is found on the session bus, and the mode names the panel offers. The panel,

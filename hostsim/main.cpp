@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // palvo2-sim: a stand-in host on the session bus, for trying the panel without a radio.
 #include "contract.h"
 #include "hostname.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command1 to Command6: each click sends one macro text to the host.
 #include "form1.h"
 

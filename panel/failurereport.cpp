@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A failure that leaves a handler: reported once, then the program ends with status 1.
 #include "form1.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Load and Unload: attach to the running host, fill the mode list, release the host.
 #include "form1.h"
 

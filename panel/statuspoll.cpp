@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Timer1: show the host's audio frequency, rig frequency and mode.
 #include "form1.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the macro tag parser and the steps made of its items. Any text parses;
 // the items must give back the text exactly, and each must be what the parser promises; every
 // item becomes one step or one ignored tag, and every step's argument keeps the rules.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: host values to text. Whatever the host sends, conversion either gives
 // text or throws HostFailure; numbers shown must read back as the same number in the same
 // locale, and text must stand as it came.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: fldigi's answers as they come off the connection, HTTP framing and
 // XML-RPC. Any bytes are read without a crash and within the bounds; fed a piece at a time
 // they give exactly what they give whole.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the .deb, unpacks it into a scratch root and checks what it installs.
 # Usage: tst_deb.sh <source-dir> <build-dir>
 set -euo pipefail

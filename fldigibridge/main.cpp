@@ -20,13 +20,15 @@ int main(int argc, char *argv[])
     QTextStream errors(stderr);
 
     QCommandLineParser options;
-    options.setApplicationDescription(QStringLiteral("Drives fldigi through its XML-RPC server as the "
-                                                     "host \"Palvo2.Application\" on the session bus."));
+    options.setApplicationDescription(QStringLiteral(
+        "Drives fldigi through its XML-RPC server as the host \"Palvo2.Application\" on the session bus.\n"
+        "Owns that name while fldigi answers, and only then."));
     options.addHelpOption();
     options.addVersionOption();
+    const QString defaultUrl = QStringLiteral("http://127.0.0.1:7362/RPC2");
     const QCommandLineOption urlOption(QStringLiteral("url"),
-                                       QStringLiteral("fldigi's XML-RPC address (default %1)."),
-                                       QStringLiteral("url"), QStringLiteral("http://127.0.0.1:7362/RPC2"));
+                                       QStringLiteral("fldigi's XML-RPC address, http only (default %1).").arg(defaultUrl),
+                                       QStringLiteral("url"), defaultUrl);
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
                                            QStringLiteral("Milliseconds within which every call is answered, "
                                                           "from 100 to 60000 (default 1800)."),

@@ -5,15 +5,24 @@
 #include "palvo2adaptor.h"
 #include "simhost.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QTextStream>
 
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("palvo2-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PALVO_VERSION));
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral(
+        "A stand-in host \"Palvo2.Application\" on the session bus, for trying the panel without a "
+        "radio.\nPrints each macro text it receives on stdout, and what it ignored on stderr."));
+    options.addHelpOption();
+    options.addVersionOption();
+    options.process(app);
     QTextStream out(stdout);
     QTextStream errors(stderr);
 

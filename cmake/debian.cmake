@@ -10,8 +10,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 shows its audio frequency, rig frequency and mode twice a second, and sends it\n\
 macro commands at the press of a button.\n\
 .\n\
-Also carries palvo2-sim, a stand-in host for trying the panel without a radio,\n\
-and palvo2-fldigi, a bridge that lets the panel drive fldigi over XML-RPC.")
+Also carries palvo2-fldigi, a bridge that lets the panel drive fldigi over\n\
+XML-RPC (with a systemd user service to run it in every session), and\n\
+palvo2-sim, a stand-in host for trying the panel without a radio.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -22,4 +23,10 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "dbus-user-session | dbus-x11")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fldigi")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+# What Debian's own packaging takes out of the programs besides the symbols.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/strip-notes.cmake)
 include(CPack)
+
+# The licence in Debian's machine-readable form, and the changelog of a native package.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+palvo_install_gzipped(${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${CMAKE_INSTALL_DOCDIR})

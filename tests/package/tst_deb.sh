@@ -37,9 +37,16 @@ dpkg -x "$deb" "$root"
 expected="usr/bin/palvo-panel
 usr/bin/palvo2-fldigi
 usr/bin/palvo2-sim
+usr/lib/systemd/user/palvo2-fldigi.service
 usr/share/applications/net.palvo.panel.desktop
+usr/share/dbus-1/interfaces/Palvo2.Application.xml
 usr/share/doc/palvo-panel/README.md
+usr/share/doc/palvo-panel/changelog.gz
+usr/share/doc/palvo-panel/copyright
 usr/share/icons/hicolor/scalable/apps/net.palvo.panel.svg
+usr/share/man/man1/palvo-panel.1.gz
+usr/share/man/man1/palvo2-fldigi.1.gz
+usr/share/man/man1/palvo2-sim.1.gz
 usr/share/metainfo/net.palvo.panel.metainfo.xml"
 actual=$(cd "$root" && find . -type f | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
@@ -49,6 +56,26 @@ for exe in palvo-panel palvo2-sim palvo2-fldigi; do
   [ -x "$f" ] || { fail "$exe is not executable"; continue; }
   missing=$(ldd "$f" | grep -E 'not found|libasan|libubsan' || true)
   [ -z "$missing" ] || fail "$exe links: $missing"
+done
+
+# Debian's own checks: not an error, not a warning.
+lintian --fail-on error,warning "$deb" || fail "lintian"
+
+# Manual pages render without a complaint; the user service verifies, its paths in the scratch
+# root; the published interface is the contract the programs are built from.
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+  complaints=$(LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+  [ -z "$complaints" ] || fail "$(basename "$page"): $complaints"
+  LC_ALL=C.UTF-8 man -l "$page" 2>/dev/null | grep -q '^NAME' || fail "$(basename "$page") does not render"
+done
+mkdir -m 700 "$work/runtime"
+sed "s|/usr/bin/|$root/usr/bin/|" "$root/usr/lib/systemd/user/palvo2-fldigi.service" >"$work/palvo2-fldigi.service"
+XDG_RUNTIME_DIR=$work/runtime MANPATH=$root/usr/share/man systemd-analyze --user verify \
+  "$work/palvo2-fldigi.service" || fail "systemd-analyze --user verify"
+cmp "$root/usr/share/dbus-1/interfaces/Palvo2.Application.xml" "$src/hostlink/Palvo2.Application.xml" \
+  || fail "the published interface is not the contract"
+for exe in palvo2-sim palvo2-fldigi; do
+  [ "$("$root/usr/bin/$exe" --version)" = "$exe $(dpkg-deb -f "$deb" Version)" ] || fail "$exe --version"
 done
 
 # Desktop entry, icon and AppStream metadata agree with each other and validate.

@@ -72,15 +72,15 @@ void FldigiHost::ping(Done done)
 {
     enqueue([this] {
         rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [this](const QVariant &) { succeed(); });
-    }, std::move(done));
+    }, std::move(done), true);
 }
 
 // ---- One call at a time, each within its own time
 
-void FldigiHost::enqueue(std::function<void()> run, Done done)
+void FldigiHost::enqueue(std::function<void()> run, Done done, bool quiet)
 {
     const bool restoring = m_running && m_job.restoresReceive;
-    m_queue.enqueue({QDeadlineTimer(m_timeoutMs, Qt::PreciseTimer), std::move(run), std::move(done), false, restoring});
+    m_queue.enqueue({QDeadlineTimer(m_timeoutMs, Qt::PreciseTimer), std::move(run), std::move(done), false, restoring, quiet});
     startNext();
 }
 
@@ -131,7 +131,7 @@ void FldigiHost::finish(const QVariant &result, const BridgeFailure *failure)
     m_running = false;
     const Job job = std::exchange(m_job, {});
     if (failure) {
-        if (!job.restoresReceive || !std::exchange(m_restoreFailed, true))
+        if (!job.quiet && (!job.restoresReceive || !std::exchange(m_restoreFailed, true)))
             m_errors << "palvo2-fldigi: " << oneLine(failure->text) << Qt::endl;
         if (failure->fldigiSilent())
             emit fldigiSilent(*failure);

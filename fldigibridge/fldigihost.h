@@ -40,7 +40,7 @@ public:
     void readAll(Done done);
     // Done when every step has been carried out, or at the first that cannot be.
     void executeMacros(const QString &macros, Done done);
-    // Done when fldigi answers, or fails when it does not.
+    // Done when fldigi answers, or fails when it does not; a failure is not said on stderr.
     void ping(Done done);
 
     bool idle() const { return !m_running && m_queue.isEmpty(); }
@@ -64,10 +64,11 @@ private:
         Done done;
         bool restoresReceive = false;
         bool afterRestore = false; // a try to restore receive has come before this call
+        bool quiet = false;        // its failure is not said on stderr: fldigi is asked often
     };
     using Then = std::function<void()>;
 
-    void enqueue(std::function<void()> run, Done done);
+    void enqueue(std::function<void()> run, Done done, bool quiet = false);
     void startNext();
     void succeed(const QVariant &result = {});
     void fail(BridgeFailure failure);

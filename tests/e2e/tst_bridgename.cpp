@@ -30,8 +30,10 @@ void TestBridgeName::nameFollowsFldigi()
     bridge.setProcessEnvironment(bus.environment());
     bridge.start(PALVO2_FLDIGI_PATH, {"--url", QString("http://127.0.0.1:%1/RPC2").arg(port)});
     QVERIFY(bridge.waitForStarted());
-    QTest::qWait(1500);
+    QTest::qWait(2500);
     QVERIFY(!bus.nameHasOwner(contract::busName));
+    const QByteArray said = bridge.readAllStandardError(); // once, not at every look
+    QVERIFY2(said.count('\n') == 1 && said.contains("looking for fldigi"), said.constData());
 
     auto fldigi = std::make_unique<FakeFldigi>(port);
     QTRY_VERIFY_WITH_TIMEOUT(bus.nameHasOwner(contract::busName), 3000);

@@ -14,19 +14,7 @@ if [ "${1:-}" != inside ]; then
   exec scripts/private-net bash "$0" inside
 fi
 
-scratch=$(mktemp -d)
-export XDG_RUNTIME_DIR=$scratch
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-display=:$((700 + RANDOM % 200))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
+source bench/display.sh
 mkdir -p "$scratch/cfg" "$scratch/home"
 echo '<FLDIGI_DEFS></FLDIGI_DEFS>' >"$scratch/cfg/fldigi_def.xml"
 sleep 0.5

@@ -5,20 +5,8 @@ scripts/deps
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 
-pids=()
-scratch=$(mktemp -d)
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-display=:$((700 + RANDOM % 200))
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
+source bench/display.sh
 export DISPLAY=$display QT_QPA_PLATFORM=xcb
-export XDG_RUNTIME_DIR=$scratch
 exec {busfd}< <(dbus-daemon --session --nofork --print-address=1 --print-pid=1 2>/dev/null)
 read -r DBUS_SESSION_BUS_ADDRESS <&"$busfd"
 read -r buspid <&"$busfd"

@@ -25,7 +25,7 @@ private slots:
 private:
     QStringList visibleWindows();
     QString windowSize(const QString &window);
-    bool waitForWindows(int count, int timeoutMs = 10000);
+    bool waitForWindows(int count, int timeoutMs = 20000);
     void pressReturn();
     void messageThenPanel();
 
@@ -98,7 +98,9 @@ void TestPanelBinary::pressReturn()
 // The "not loaded" message alone first; after OK, the panel alone.
 void TestPanelBinary::messageThenPanel()
 {
-    QVERIFY(waitForWindows(1));
+    QVERIFY2(waitForWindows(1), qPrintable(QString("no window; the panel %1, its stderr: %2")
+                                               .arg(panel.state() == QProcess::Running ? "runs" : "ended",
+                                                    QString::fromLocal8Bit(panel.readAllStandardError()))));
     QTest::qWait(500);
     const QStringList message = visibleWindows();
     QCOMPARE(message.size(), 1);

@@ -278,10 +278,9 @@ QVariant expect(const QVariant &answer, Expect type)
 {
     static const QMetaType wanted[] = {QMetaType(), QMetaType::fromType<int>(), QMetaType::fromType<double>(),
                                        QMetaType::fromType<QString>()};
-    static const char *const names[] = {"", "an integer", "a double", "a string"};
-    const auto index = int(type);
-    if (type != Expect::Anything && answer.metaType() != wanted[index])
-        malformed(QStringLiteral("%1 was expected, not %2").arg(QLatin1StringView(names[index]), typeName(answer)));
+    const QMetaType expected = wanted[int(type)];
+    if (type != Expect::Anything && answer.metaType() != expected)
+        malformed(QStringLiteral("%1 was expected, not %2").arg(typeName(QVariant(expected)), typeName(answer)));
     return answer;
 }
 

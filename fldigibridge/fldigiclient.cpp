@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fldigiclient.h"
 
-#include <QEventLoop>
-#include <QTimer>
 
 using Cause = BridgeFailure::Cause;
 
@@ -55,22 +53,6 @@ void FldigiClient::call(const QString &method, const QVariantList &params, xmlrp
         return send();
     m_socket.abort();
     m_socket.connectToHost(m_url.host(), quint16(m_url.port(80)));
-}
-
-QVariant FldigiClient::callAndWait(const QString &method, const QVariantList &params, int timeoutMs)
-{
-    QEventLoop loop;
-    QVariant result;
-    call(method, params, xmlrpc::Expect::Anything, [&](const QVariant &value) {
-        result = value;
-        loop.quit();
-    }, [&](const BridgeFailure &) { loop.quit(); });
-    QTimer::singleShot(timeoutMs, &loop, [&] {
-        cancel();
-        loop.quit();
-    });
-    loop.exec();
-    return result;
 }
 
 void FldigiClient::send()

@@ -32,10 +32,6 @@ public:
     // and no late answer is taken for the next call. Says what the call was waiting for.
     QString cancel();
 
-    // The answer, or an invalid value on failure, waited for in a local event loop: for tools
-    // and tests that look at fldigi directly, never for the bridge's own calls.
-    QVariant callAndWait(const QString &method, const QVariantList &params = {}, int timeoutMs = 2000);
-
     bool busy() const { return bool(m_answer); }
     QString address() const { return m_address; }
 

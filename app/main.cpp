@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "contract.h"
 #include "dbushost.h"
 #include "form1.h"
 #include "sessionbus.h"
@@ -10,7 +11,7 @@
 int main(int argc, char *argv[])
 {
     // A hung bus is no bus: the panel then says no host is loaded, as it does without one.
-    if (const QString silence = shutOutSilentSessionBus(DBusHost::timeoutMs); !silence.isEmpty())
+    if (const QString silence = shutOutSilentSessionBus(contract::callTimeoutMs); !silence.isEmpty())
         std::fprintf(stderr, "palvo-panel: %s\n", qPrintable(silence));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("palvo-panel"));

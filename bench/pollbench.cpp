@@ -103,7 +103,7 @@ QVariant bareRead(const QDBusConnection &bus, const QString &owner, const QStrin
                                                   QStringLiteral("org.freedesktop.DBus.Properties"),
                                                   QStringLiteral("Get"));
     message << QString::fromLatin1(contract::interfaceName) << name;
-    return qvariant_cast<QDBusVariant>(bus.call(message, QDBus::Block, 2000).arguments().value(0)).variant();
+    return qvariant_cast<QDBusVariant>(bus.call(message, QDBus::Block, contract::callTimeoutMs).arguments().value(0)).variant();
 }
 
 QString ownerOf(const QDBusConnection &bus)
@@ -111,7 +111,7 @@ QString ownerOf(const QDBusConnection &bus)
     auto message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                                                   QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
     message << QString::fromLatin1(contract::busName);
-    return bus.call(message, QDBus::Block, 2000).arguments().value(0).toString();
+    return bus.call(message, QDBus::Block, contract::callTimeoutMs).arguments().value(0).toString();
 }
 
 // Blocks of ticks and blocks of three bare reads each, in turn, so that both see the same machine.
@@ -134,7 +134,7 @@ int ticks(int count, int rounds)
     };
     const std::function<void()> tick = [&] { form.Timer1_Timer(); };
     const std::function<void()> reads = [&] {
-        for (const char *name : {"AudioFq", "FqA", "Mode"})
+        for (const char *name : contract::properties)
             bareRead(bus, owner, QString::fromLatin1(name));
     };
     blockUs(tick);
@@ -355,7 +355,7 @@ int main(int argc, char *argv[])
 {
     const bool panelStartup = argc > 2 && qstrcmp(argv[1], "startup") == 0 && qstrcmp(argv[2], "panel") == 0;
     if (panelStartup) // as palvo-panel does before anything else
-        shutOutSilentSessionBus(DBusHost::timeoutMs);
+        shutOutSilentSessionBus(contract::callTimeoutMs);
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.value(1) == u"ticks")

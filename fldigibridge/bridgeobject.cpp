@@ -76,7 +76,7 @@ bool BridgeObject::handleMessage(const QDBusMessage &message, const QDBusConnect
             m_host.read(name, replyWith(true));
             return true;
         }
-    } else if ((message.interface() == iface || message.interface().isEmpty()) && member == u"ExecuteMacros"
+    } else if ((message.interface() == iface || message.interface().isEmpty()) && member == QLatin1StringView(contract::executeMacros)
                && message.signature() == u"s") {
         m_host.executeMacros(args[0].toString(), replyWith(false));
         return true;

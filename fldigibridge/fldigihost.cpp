@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fldigihost.h"
 
+#include "contract.h"
 #include "fldigiclient.h"
 
 #include <QTextStream>
@@ -20,7 +21,8 @@ FldigiHost::FldigiHost(FldigiClient &fldigi, int timeoutMs, QTextStream &errors,
 
 bool FldigiHost::readable(const QString &name)
 {
-    return name == u"AudioFq" || name == u"FqA" || name == u"Mode";
+    return std::any_of(std::begin(contract::properties), std::end(contract::properties),
+                       [&](const char *property) { return name == QLatin1StringView(property); });
 }
 
 QString FldigiHost::modemFor(const QString &mode)
@@ -47,13 +49,13 @@ void FldigiHost::read(const QString &name, Done done)
 void FldigiHost::readAll(Done done)
 {
     enqueue([this] {
-        m_step = QStringLiteral("AudioFq");
+        m_step = QString::fromLatin1(contract::audioFq);
         readValue(m_step, [this](const QVariant &audio) {
-            m_step = QStringLiteral("FqA");
+            m_step = QString::fromLatin1(contract::fqA);
             readValue(m_step, [this, audio](const QVariant &rig) {
-                m_step = QStringLiteral("Mode");
+                m_step = QString::fromLatin1(contract::mode);
                 readValue(m_step, [this, audio, rig](const QVariant &mode) {
-                    succeed(QVariantMap{{"AudioFq", audio}, {"FqA", rig}, {"Mode", mode}});
+                    succeed(QVariantMap{{contract::audioFq, audio}, {contract::fqA, rig}, {contract::mode, mode}});
                 });
             });
         });
@@ -200,9 +202,9 @@ void FldigiHost::awaitState(const QString &state, const QString &otherwise, Then
 
 void FldigiHost::readValue(const QString &name, std::function<void(const QVariant &)> then)
 {
-    if (name == u"AudioFq")
+    if (name == QLatin1StringView(contract::audioFq))
         return rpc(QStringLiteral("modem.get_carrier"), {}, Expect::Int, then);
-    if (name == u"FqA")
+    if (name == QLatin1StringView(contract::fqA))
         return rpc(QStringLiteral("rig.get_frequency"), {}, Expect::Double, then);
     // fldigi's SSB modem is no modem at all: the rig's mode tells SSB, AM and FM apart.
     rpc(QStringLiteral("modem.get_name"), {}, Expect::String, [this, then](const QVariant &modem) {

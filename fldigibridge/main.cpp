@@ -47,8 +47,8 @@ int main(int argc, char *argv[])
         errors << "palvo2-fldigi: --timeout takes a number of milliseconds from 100 to 60000" << Qt::endl;
         return 2;
     }
-    if (timeoutMs >= 2000)
-        errors << "palvo2-fldigi: the panel waits 2000 ms for an answer: with --timeout " << timeoutMs
+    if (timeoutMs >= contract::callTimeoutMs)
+        errors << "palvo2-fldigi: the panel waits " << contract::callTimeoutMs << " ms for an answer: with --timeout " << timeoutMs
                << " it may give up on a call that fldigi then still carries out" << Qt::endl;
 
     QDBusConnection bus = QDBusConnection::sessionBus();

@@ -74,7 +74,7 @@ void DBusHost::call(const QString &method, const QString &text)
 QDBusMessage DBusHost::send(QDBusMessage message) const
 {
     message.setAutoStartService(false);
-    const QDBusMessage reply = m_bus.call(message, QDBus::Block, timeoutMs);
+    const QDBusMessage reply = m_bus.call(message, QDBus::Block, contract::callTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage)
         throw failureOf(QDBusError(reply));
     if (reply.type() != QDBusMessage::ReplyMessage)

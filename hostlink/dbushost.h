@@ -12,8 +12,6 @@ class QDBusMessage;
 class DBusHost final : public Host
 {
 public:
-    static constexpr int timeoutMs = 2000;
-
     static std::unique_ptr<DBusHost> attach(const QDBusConnection &bus);
     static std::unique_ptr<DBusHost> attachSessionBus();
 

@@ -35,19 +35,19 @@ void SimHost::carryOut(const MacroStep &step)
     case Action::AudioFq:
         if (int(step.hz) != m_audioFq) {
             m_audioFq = int(step.hz);
-            announce("AudioFq", m_audioFq);
+            announce(contract::audioFq, m_audioFq);
         }
         break;
     case Action::RigFq:
         if (step.hz != m_fqA) {
             m_fqA = step.hz;
-            announce("FqA", m_fqA);
+            announce(contract::fqA, m_fqA);
         }
         break;
     case Action::Mode:
         if (step.text != m_mode) {
             m_mode = step.text;
-            announce("Mode", m_mode);
+            announce(contract::mode, m_mode);
         }
         break;
     case Action::Transmit:

@@ -2,6 +2,7 @@
 // Command1 to Command6: each click sends one macro text to the host.
 #include "form1.h"
 
+#include "contract.h"
 #include "hostfailure.h"
 
 #include <QComboBox>
@@ -10,7 +11,7 @@
 void Form1::sendMacro(const QString &macro)
 {
     try {
-        host->call(QStringLiteral("ExecuteMacros"), macro);
+        host->call(QString::fromLatin1(contract::executeMacros), macro);
     } catch (const HostFailure &failure) {
         reportFailure(failure);
     }

@@ -2,6 +2,7 @@
 // Timer1: show the host's audio frequency, rig frequency and mode.
 #include "form1.h"
 
+#include "contract.h"
 #include "hostfailure.h"
 #include "valuetext.h"
 
@@ -13,10 +14,10 @@ void Form1::Timer1_Timer()
         return;
     try {
         // Each read comes right before its label: a failure leaves the earlier labels written.
-        Label6->setText(valueText(host->read(QStringLiteral("AudioFq"))) + QStringLiteral(" Hz"));
-        Label7->setText(numberText(valueNumber(host->read(QStringLiteral("FqA"))) / 1000)
+        Label6->setText(valueText(host->read(QString::fromLatin1(contract::audioFq))) + QStringLiteral(" Hz"));
+        Label7->setText(numberText(valueNumber(host->read(QString::fromLatin1(contract::fqA))) / 1000)
                         + QStringLiteral(" kHz"));
-        Label8->setText(valueText(host->read(QStringLiteral("Mode"))));
+        Label8->setText(valueText(host->read(QString::fromLatin1(contract::mode))));
     } catch (const HostFailure &failure) {
         reportFailure(failure);
     }

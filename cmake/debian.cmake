@@ -23,8 +23,12 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "dbus-user-session | dbus-x11")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fldigi")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# What Debian's own packaging takes out of the programs besides the symbols.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/strip-notes.cmake)
+# What Debian's own packaging takes out of the programs besides the symbols; the user unit
+# pointed at the bridge under the package's prefix, not the build's.
+set(CPACK_PALVO_BINDIR ${CMAKE_INSTALL_BINDIR})
+set(CPACK_PALVO_USER_UNIT ${PALVO_USER_UNIT})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/strip-notes.cmake
+                            ${CMAKE_CURRENT_LIST_DIR}/debian/unit-path.cmake)
 include(CPack)
 
 # The licence in Debian's machine-readable form, and the changelog of a native package.

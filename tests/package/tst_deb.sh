@@ -112,5 +112,18 @@ kill "$sim"; wait "$sim" 2>/dev/null || true; sim=
 for _ in $(seq 50); do grep -q 'Error' "$work/panel.err" && break; sleep 0.1; done
 grep -q 'NameHasNoOwner' "$work/panel.err" || fail "the installed panel was not polling the host"
 
+# The unit starts the bridge the package holds, also in a package made from a build with the
+# default prefix (/usr/local): the package installs under /usr whatever the build's prefix.
+unit=usr/lib/systemd/user/palvo2-fldigi.service
+starts() { sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$1/$unit"; }
+holds() { local program; program=$(starts "$1"); [ -n "$program" ] && [ -f "$1$program" ] && [ -x "$1$program" ]; }
+holds "$root" || fail "ExecStart=$(starts "$root") is not in the package"
+cmake -U CMAKE_INSTALL_PREFIX "$build" >/dev/null
+(cd "$build" && rm -f ./*.deb && cpack -G DEB >/dev/null) || fail "cpack from a build with the default prefix"
+mkdir "$work/default-prefix"
+dpkg -x "$build"/*.deb "$work/default-prefix"
+holds "$work/default-prefix" \
+  || fail "from a build with the default prefix, ExecStart=$(starts "$work/default-prefix") is not in the package"
+
 [ "$failures" -eq 0 ] && echo "PASS: package checks"
 exit "$failures"

@@ -20,6 +20,9 @@ struct BridgeFailure
     Cause cause;
     QString text;
 
+    // fldigi may have taken the request: it was not refused before it was sent.
+    bool mayHaveReachedFldigi() const { return cause != Cause::NotRunning && cause != Cause::Unreachable; }
+
     // fldigi may be gone: nothing answered at all.
     bool fldigiSilent() const
     {

@@ -17,9 +17,10 @@ QString interfaceXml()
     if (!contract.open(QIODevice::ReadOnly))
         return {};
     const QString xml = QString::fromUtf8(contract.readAll());
-    const qsizetype start = xml.indexOf(QStringLiteral("<interface"));
-    const qsizetype end = xml.lastIndexOf(QStringLiteral("</interface>"));
-    return start >= 0 && end > start ? xml.mid(start, end - start + 12) : QString();
+    const QLatin1StringView opening("<interface"), closing("</interface>");
+    const qsizetype start = xml.indexOf(opening);
+    const qsizetype end = xml.lastIndexOf(closing);
+    return start >= 0 && end > start ? xml.mid(start, end + closing.size() - start) : QString();
 }
 
 } // namespace

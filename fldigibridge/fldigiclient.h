@@ -32,7 +32,6 @@ public:
     // and no late answer is taken for the next call. Says what the call was waiting for.
     QString cancel();
 
-    bool busy() const { return bool(m_answer); }
     QString address() const { return m_address; }
 
     // Checks an address given by the user: http only, with a host, and no user name or
@@ -40,6 +39,7 @@ public:
     static QString refusal(const QUrl &url);
 
 private:
+    bool busy() const { return bool(m_answer); }
     void send();
     void readAnswer();
     void socketError(QAbstractSocket::SocketError error);

@@ -1,31 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fldigihost.h"
 
+#include "bridgelog.h"
 #include "contract.h"
 #include "fldigiclient.h"
 
-#include <QTextStream>
+#include <QHash>
 
 using Cause = BridgeFailure::Cause;
 using xmlrpc::Expect;
 
-FldigiHost::FldigiHost(FldigiClient &fldigi, int timeoutMs, QTextStream &errors, QObject *parent)
-    : QObject(parent), m_fldigi(fldigi), m_timeoutMs(timeoutMs), m_errors(errors)
-{
-    m_deadline.setSingleShot(true);
-    m_deadline.setTimerType(Qt::PreciseTimer);
-    connect(&m_deadline, &QTimer::timeout, this, &FldigiHost::timedOut);
-    m_retry.setSingleShot(true);
-    connect(&m_retry, &QTimer::timeout, this, &FldigiHost::startNext);
-}
+namespace {
 
-bool FldigiHost::readable(const QString &name)
-{
-    return std::any_of(std::begin(contract::properties), std::end(contract::properties),
-                       [&](const char *property) { return name == QLatin1StringView(property); });
-}
-
-QString FldigiHost::modemFor(const QString &mode)
+// The modem that fldigi's set_by_name is given for one of the panel's modes, or "" for none.
+QString modemFor(const QString &mode)
 {
     static const QHash<QString, QString> modems = {
         {"CW", "CW"},         {"BPSK31", "BPSK31"}, {"QPSK31", "QPSK31"}, {"RTTY", "RTTY"},
@@ -36,53 +24,76 @@ QString FldigiHost::modemFor(const QString &mode)
     return modems.value(mode);
 }
 
+} // namespace
+
+FldigiHost::FldigiHost(FldigiClient &fldigi, BridgeLog &log, Timing timing, QObject *parent)
+    : QObject(parent), m_fldigi(fldigi), m_log(log), m_timing(timing)
+{
+    m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer);
+    connect(&m_deadline, &QTimer::timeout, this, &FldigiHost::timedOut);
+    m_undoRetry.setInterval(m_timing.unkeyRetryMs);
+    connect(&m_undoRetry, &QTimer::timeout, this, &FldigiHost::undoWhileIdle);
+}
+
+bool FldigiHost::readable(const QString &name)
+{
+    return std::any_of(std::begin(contract::properties), std::end(contract::properties),
+                       [&](const char *property) { return name == QLatin1StringView(property); });
+}
+
 // ---- The calls the D-Bus object passes on
 
 void FldigiHost::read(const QString &name, Done done)
 {
-    enqueue([this, name] {
-        m_step = name;
-        readValue(name, [this](const QVariant &value) { succeed(value); });
-    }, std::move(done));
+    enqueue({.run = [this, name] {
+                 m_step = name;
+                 readValue(name, [this](const QVariant &value) { succeed(value); });
+             },
+             .done = std::move(done)});
 }
 
 void FldigiHost::readAll(Done done)
 {
-    enqueue([this] {
-        m_step = QString::fromLatin1(contract::audioFq);
-        readValue(m_step, [this](const QVariant &audio) {
-            m_step = QString::fromLatin1(contract::fqA);
-            readValue(m_step, [this, audio](const QVariant &rig) {
-                m_step = QString::fromLatin1(contract::mode);
-                readValue(m_step, [this, audio, rig](const QVariant &mode) {
-                    succeed(QVariantMap{{contract::audioFq, audio}, {contract::fqA, rig}, {contract::mode, mode}});
-                });
-            });
-        });
-    }, std::move(done));
+    enqueue({.run = [this] {
+                 m_step = QString::fromLatin1(contract::audioFq);
+                 readValue(m_step, [this](const QVariant &audio) {
+                     m_step = QString::fromLatin1(contract::fqA);
+                     readValue(m_step, [this, audio](const QVariant &rig) {
+                         m_step = QString::fromLatin1(contract::mode);
+                         readValue(m_step, [this, audio, rig](const QVariant &mode) {
+                             succeed(QVariantMap{{contract::audioFq, audio}, {contract::fqA, rig}, {contract::mode, mode}});
+                         });
+                     });
+                 });
+             },
+             .done = std::move(done)});
 }
 
 void FldigiHost::executeMacros(const QString &macros, Done done)
 {
     const MacroPlan plan = planMacros(macros);
     for (const IgnoredTag &ignored : plan.ignored)
-        m_errors << "palvo2-fldigi: " << ignored.message() << Qt::endl;
-    enqueue([this, steps = plan.steps] { runSteps(steps, 0); }, std::move(done));
+        m_log.warning(ignored.message());
+    enqueue({.run = [this, steps = plan.steps] { runSteps(steps, 0); }, .done = std::move(done)});
 }
 
 void FldigiHost::ping(Done done)
 {
-    enqueue([this] {
-        rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [this](const QVariant &) { succeed(); });
-    }, std::move(done), true);
+    enqueue({.run = [this] {
+                 rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [this](const QVariant &) { succeed(); });
+             },
+             .done = std::move(done),
+             .quiet = true});
 }
 
 // ---- One call at a time, each within its own time
 
-void FldigiHost::enqueue(std::function<void()> run, Done done, bool quiet)
+void FldigiHost::enqueue(Job job)
 {
-    const bool restoring = m_running && m_job.restoresReceive;
-    m_queue.enqueue({QDeadlineTimer(m_timeoutMs, Qt::PreciseTimer), std::move(run), std::move(done), false, restoring, quiet});
+    job.deadline = QDeadlineTimer(m_timing.callMs, Qt::PreciseTimer);
+    job.afterRestore = m_undo == Undo::Restoring;
+    m_queue.enqueue(std::move(job));
     startNext();
 }
 
@@ -90,14 +101,8 @@ void FldigiHost::startNext()
 {
     if (m_running)
         return;
-    // Before anything else, fldigi back to receive: tried once before each call, and every
-    // unkeyRetryMs while there is none.
-    if (m_receiveOwed && (m_queue.isEmpty() ? !m_retry.isActive() : !m_queue.head().afterRestore)) {
-        for (Job &queued : m_queue)
-            queued.afterRestore = true;
-        m_retry.stop();
-        m_queue.prepend({QDeadlineTimer(m_timeoutMs, Qt::PreciseTimer), [this] { restoreReceive(false); }, {}, true});
-    }
+    if (m_undo == Undo::Owed && !m_queue.isEmpty() && !m_queue.head().afterRestore)
+        setUndo(Undo::Restoring);
     if (m_queue.isEmpty())
         return;
     m_job = m_queue.dequeue();
@@ -108,7 +113,7 @@ void FldigiHost::startNext()
     const qint64 left = m_job.deadline.remainingTime();
     if (left <= 0) {
         return fail({Cause::NotAnswering, QStringLiteral("fldigi at %1 is busy: an earlier call took all of the "
-                                                         "%2 ms this one had").arg(m_fldigi.address()).arg(m_timeoutMs)});
+                                                         "%2 ms this one had").arg(m_fldigi.address()).arg(m_timing.callMs)});
     }
     m_deadline.start(int(left));
     m_job.run();
@@ -133,19 +138,15 @@ void FldigiHost::finish(const QVariant &result, const BridgeFailure *failure)
     m_running = false;
     const Job job = std::exchange(m_job, {});
     if (failure) {
-        if (!job.quiet && (!job.restoresReceive || !std::exchange(m_restoreFailed, true)))
-            m_errors << "palvo2-fldigi: " << oneLine(failure->text) << Qt::endl;
+        if (!job.quiet)
+            m_log.error(failure->text);
         if (failure->fldigiSilent())
             emit fldigiSilent(*failure);
-        const bool reachedFldigi = failure->cause != Cause::NotRunning && failure->cause != Cause::Unreachable;
-        if (m_askedToTransmit && reachedFldigi && !m_receiveOwed) {
-            m_receiveOwed = true;
-            m_errors << "palvo2-fldigi: fldigi may have started transmitting; it goes back to receive as soon "
-                        "as it answers" << Qt::endl;
-        }
-        if (job.restoresReceive)
-            m_retry.start(unkeyRetryMs);
     }
+    if (m_undo == Undo::Restoring)
+        setUndo(failure ? Undo::Owed : Undo::None, failure ? failure->text : QString());
+    else if (failure && m_askedToTransmit && failure->mayHaveReachedFldigi())
+        setUndo(Undo::Owed);
     if (job.done)
         job.done(result, failure);
     QMetaObject::invokeMethod(this, &FldigiHost::startNext, Qt::QueuedConnection);
@@ -154,10 +155,50 @@ void FldigiHost::finish(const QVariant &result, const BridgeFailure *failure)
 void FldigiHost::timedOut()
 {
     const QString waitingFor = m_fldigi.cancel();
-    const QString within = QStringLiteral(" within %1 ms").arg(m_timeoutMs);
+    const QString within = QStringLiteral(" within %1 ms").arg(m_timing.callMs);
     if (!m_awaiting.isEmpty())
         return fail({Cause::NotCarriedOut, m_awaiting + within});
     fail({Cause::NotAnswering, (waitingFor.isEmpty() ? QStringLiteral("the call was not done") : waitingFor) + within});
+}
+
+// ---- Undoing a transmission that a failed call may have started
+
+void FldigiHost::setUndo(Undo next, const QString &failure)
+{
+    switch (next) {
+    case Undo::None:
+        m_undoRetry.stop();
+        m_undoFailureSaid = false;
+        break;
+    case Undo::Owed:
+        if (m_undo == Undo::Restoring) {
+            if (!std::exchange(m_undoFailureSaid, true))
+                m_log.error(failure);
+            break;
+        }
+        if (m_undo == Undo::Owed)
+            return;
+        m_log.warning(QStringLiteral("fldigi may have started transmitting; it goes back to receive as soon as it answers"));
+        m_undoRetry.start();
+        QMetaObject::invokeMethod(this, &FldigiHost::undoWhileIdle, Qt::QueuedConnection);
+        break;
+    case Undo::Restoring:
+        for (Job &queued : m_queue)
+            queued.afterRestore = true;
+        m_queue.prepend({.deadline = QDeadlineTimer(m_timing.callMs, Qt::PreciseTimer),
+                         .run = [this] { restoreReceive(false); },
+                         .quiet = true});
+        break;
+    }
+    m_undo = next;
+}
+
+void FldigiHost::undoWhileIdle()
+{
+    if (m_undo == Undo::Owed && idle()) {
+        setUndo(Undo::Restoring);
+        startNext();
+    }
 }
 
 // ---- Building blocks of a call; each does nothing once its call has ended
@@ -192,7 +233,7 @@ void FldigiHost::awaitState(const QString &state, const QString &otherwise, Then
     m_awaiting = otherwise;
     rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this](const QVariant &now) {
         if (now.toString() != state)
-            return after(pollMs, [=, this] { awaitState(state, otherwise, then); });
+            return after(m_timing.pollMs, [=, this] { awaitState(state, otherwise, then); });
         m_awaiting.clear();
         then();
     });
@@ -266,7 +307,7 @@ void FldigiHost::setMode(const QString &mode, Then then)
 {
     const QString modem = modemFor(mode);
     if (modem.isEmpty()) {
-        m_errors << "palvo2-fldigi: ignored " << m_step << ": fldigi has no such mode" << Qt::endl;
+        m_log.warning(QStringLiteral("ignored %1: fldigi has no such mode").arg(m_step));
         return then();
     }
     rpc(QStringLiteral("modem.set_by_name"), {modem}, Expect::Anything, [=, this](const QVariant &answer) {
@@ -285,22 +326,28 @@ void FldigiHost::setMode(const QString &mode, Then then)
     });
 }
 
-// Abort, not main.rx: receive now, not after the character in the air. An abort within a few
-// tens of milliseconds of the start of a transmission can wedge fldigi, so a fresh one runs on
-// a moment first. The abort leaves the receive text alone; clear_tx drops what was not sent.
+// Abort, not main.rx: receive now, not after the character in the air. The abort leaves the
+// receive text alone; clear_tx drops what was not sent.
 void FldigiHost::receiveNow(Then then)
 {
+    auto clear = [=, this] {
+        rpc(QStringLiteral("text.clear_tx"), {}, Expect::Anything, [then](const QVariant &) { then(); });
+    };
     rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this](const QVariant &state) {
-        auto clear = [=, this] {
-            rpc(QStringLiteral("text.clear_tx"), {}, Expect::Anything, [then](const QVariant &) { then(); });
-        };
         if (state.toString() == u"RX")
             return clear();
-        const qint64 sinceKeyed = m_keyedAt.isValid() ? m_keyedAt.elapsed() : 0;
-        after(int(qMax<qint64>(0, settleMs - sinceKeyed)), [=, this] {
-            rpc(QStringLiteral("main.abort"), {}, Expect::Anything, [=, this](const QVariant &) {
-                awaitState(QStringLiteral("RX"), QStringLiteral("fldigi did not go back to receive"), clear);
-            });
+        abortTransmission(clear);
+    });
+}
+
+// An abort within a few tens of milliseconds of the start of a transmission can wedge fldigi:
+// a fresh one runs on for the rest of settleMs first, all of it when its start is not known.
+void FldigiHost::abortTransmission(Then then)
+{
+    const qint64 ran = m_keyedAt.isValid() ? m_keyedAt.elapsed() : 0;
+    after(int(qMax<qint64>(0, m_timing.settleMs - ran)), [=, this] {
+        rpc(QStringLiteral("main.abort"), {}, Expect::Anything, [=, this](const QVariant &) {
+            awaitState(QStringLiteral("RX"), QStringLiteral("fldigi did not go back to receive"), then);
         });
     });
 }
@@ -314,21 +361,15 @@ void FldigiHost::restoreReceive(bool confirming)
     rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this](const QVariant &state) {
         if (state.toString() == u"RX") {
             if (!confirming)
-                return after(200, [this] { restoreReceive(true); });
-            m_receiveOwed = m_restoreFailed = false;
-            m_errors << "palvo2-fldigi: fldigi answers again and is in receive" << Qt::endl;
+                return after(m_timing.confirmReceiveMs, [this] { restoreReceive(true); });
+            m_log.info(QStringLiteral("fldigi answers again and is in receive"));
             return succeed();
         }
-        m_keyedAt.invalidate();
-        after(settleMs, [this] {
-            rpc(QStringLiteral("main.abort"), {}, Expect::Anything, [this](const QVariant &) {
-                awaitState(QStringLiteral("RX"), QStringLiteral("fldigi did not go back to receive"), [this] {
-                    m_receiveOwed = m_restoreFailed = false;
-                    m_errors << "palvo2-fldigi: fldigi answers again and was transmitting after a call that "
-                                "failed: put back to receive (main.abort)" << Qt::endl;
-                    succeed();
-                });
-            });
+        m_keyedAt.invalidate(); // keyed by a request of a failed call, at a time not known
+        abortTransmission([this] {
+            m_log.warning(QStringLiteral("fldigi answers again and was transmitting after a call that failed: "
+                                         "put back to receive (main.abort)"));
+            succeed();
         });
     });
 }

@@ -13,15 +13,15 @@
 
 #include <functional>
 
+class BridgeLog;
 class FldigiClient;
-class QTextStream;
 
 // The host's members carried out on fldigi, one call at a time, each within its own time from
 // its arrival: a call queued behind another counts from when it came. A call that runs out of
 // time or fails ends at once; nothing more of it is sent to fldigi.
 //
 // A transmission that a failed call asked for is undone: when fldigi answers again, it is
-// put back to receive before anything else is done, and stderr says so.
+// put back to receive before anything else is done, and the log says so.
 class FldigiHost : public QObject
 {
     Q_OBJECT
@@ -30,7 +30,17 @@ public:
     // The result, or the failure (then the result is invalid).
     using Done = std::function<void(const QVariant &result, const BridgeFailure *failure)>;
 
-    FldigiHost(FldigiClient &fldigi, int timeoutMs, QTextStream &errors, QObject *parent = nullptr);
+    // How long things take; the tests shorten some.
+    struct Timing
+    {
+        int callMs = 1800;          // every call is answered within this, from its arrival
+        int pollMs = 10;            // how often a wait for transmit or receive asks fldigi
+        int settleMs = 150;         // a fresh transmission runs this long before it is aborted
+        int confirmReceiveMs = 200; // fldigi keys a moment after main.tx: receive is read twice
+        int unkeyRetryMs = 1000;    // how often fldigi is tried while a transmission is to be undone
+    };
+
+    FldigiHost(FldigiClient &fldigi, BridgeLog &log, Timing timing, QObject *parent = nullptr);
 
     static bool readable(const QString &name); // AudioFq, FqA, Mode
 
@@ -40,17 +50,10 @@ public:
     void readAll(Done done);
     // Done when every step has been carried out, or at the first that cannot be.
     void executeMacros(const QString &macros, Done done);
-    // Done when fldigi answers, or fails when it does not; a failure is not said on stderr.
+    // Done when fldigi answers, or fails when it does not; a failure is not logged.
     void ping(Done done);
 
     bool idle() const { return !m_running && m_queue.isEmpty(); }
-
-    // The modem that fldigi's set_by_name is given for one of the panel's modes, or "" for none.
-    static QString modemFor(const QString &mode);
-
-    int pollMs = 10;          // how often a wait for transmit or receive asks fldigi
-    int settleMs = 150;       // a fresh transmission runs this long before it is aborted
-    int unkeyRetryMs = 1000;  // how often fldigi is tried while a transmission is to be undone
 
 signals:
     void fldigiAnswered();
@@ -59,16 +62,22 @@ signals:
 private:
     struct Job
     {
-        QDeadlineTimer deadline;
-        std::function<void()> run;
-        Done done;
-        bool restoresReceive = false;
-        bool afterRestore = false; // a try to restore receive has come before this call
-        bool quiet = false;        // its failure is not said on stderr: fldigi is asked often
+        QDeadlineTimer deadline = {};
+        std::function<void()> run = {};
+        Done done = {};
+        bool quiet = false;        // its failure is not logged: fldigi is asked often
+        bool afterRestore = false; // it waited behind a try to undo a transmission: no second try
     };
     using Then = std::function<void()>;
 
-    void enqueue(std::function<void()> run, Done done, bool quiet = false);
+    // A transmission that a failed call may have started. Owed: fldigi is to be put back to
+    // receive before the next new call, and every unkeyRetryMs while none comes. Restoring:
+    // a try runs; calls that came meanwhile run after it, whether it worked or not.
+    enum class Undo { None, Owed, Restoring };
+    void setUndo(Undo next, const QString &failure = {});
+    void undoWhileIdle();
+
+    void enqueue(Job job);
     void startNext();
     void succeed(const QVariant &result = {});
     void fail(BridgeFailure failure);
@@ -85,11 +94,12 @@ private:
     void carryOut(const MacroStep &step, Then then);
     void setMode(const QString &mode, Then then);
     void receiveNow(Then then);
+    void abortTransmission(Then then);
     void restoreReceive(bool confirming);
 
     FldigiClient &m_fldigi;
-    const int m_timeoutMs;
-    QTextStream &m_errors;
+    BridgeLog &m_log;
+    const Timing m_timing;
 
     QQueue<Job> m_queue;
     Job m_job;
@@ -99,9 +109,9 @@ private:
     QString m_step;       // the step in progress, to name it in a failure
     QString m_awaiting;   // set while waiting for fldigi to change state
     bool m_askedToTransmit = false; // the running call has sent main.tx
+    QElapsedTimer m_keyedAt;        // when fldigi was last seen to start transmitting for us
 
-    bool m_receiveOwed = false; // a failed call may have left fldigi transmitting
-    bool m_restoreFailed = false; // said once on stderr, not at every retry
-    QTimer m_retry;
-    QElapsedTimer m_keyedAt;    // when fldigi was last seen to start transmitting for us
+    Undo m_undo = Undo::None;
+    bool m_undoFailureSaid = false; // a failed try is logged once, not at every retry
+    QTimer m_undoRetry;
 };

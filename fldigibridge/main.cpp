@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // palvo2-fldigi: serves the host's interface on the session bus and carries it out on fldigi.
+#include "bridgelog.h"
 #include "bridgeobject.h"
 #include "contract.h"
 #include "fldigiclient.h"
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("palvo2-fldigi"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PALVO_VERSION));
     QTextStream errors(stderr);
+    BridgeLog log(errors);
 
     QCommandLineParser options;
     options.setApplicationDescription(QStringLiteral(
@@ -38,32 +40,32 @@ int main(int argc, char *argv[])
 
     const QUrl url(options.value(urlOption), QUrl::StrictMode);
     if (const QString why = FldigiClient::refusal(url); !why.isEmpty()) {
-        errors << "palvo2-fldigi: --url: " << why << Qt::endl;
+        log.error(QStringLiteral("--url: ") + why);
         return 2;
     }
     bool ok = false;
     const int timeoutMs = options.value(timeoutOption).toInt(&ok);
     if (!ok || timeoutMs < 100 || timeoutMs > 60000) {
-        errors << "palvo2-fldigi: --timeout takes a number of milliseconds from 100 to 60000" << Qt::endl;
+        log.error(QStringLiteral("--timeout takes a number of milliseconds from 100 to 60000"));
         return 2;
     }
     if (timeoutMs >= contract::callTimeoutMs)
-        errors << "palvo2-fldigi: the panel waits " << contract::callTimeoutMs << " ms for an answer: with --timeout " << timeoutMs
-               << " it may give up on a call that fldigi then still carries out" << Qt::endl;
+        log.warning(QStringLiteral("the panel waits %1 ms for an answer: with --timeout %2 it may give up on a call "
+                                   "that fldigi then still carries out").arg(contract::callTimeoutMs).arg(timeoutMs));
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        errors << "palvo2-fldigi: no D-Bus session bus: " << bus.lastError().message() << Qt::endl;
+        log.error(QStringLiteral("no D-Bus session bus: ") + bus.lastError().message());
         return 1;
     }
     FldigiClient fldigi(url);
-    FldigiHost host(fldigi, timeoutMs, errors);
+    FldigiHost host(fldigi, log, {.callMs = timeoutMs});
     BridgeObject object(host);
     if (!bus.registerVirtualObject(QString::fromLatin1(contract::objectPath), &object)) {
-        errors << "palvo2-fldigi: cannot serve " << contract::objectPath << Qt::endl;
+        log.error(QStringLiteral("cannot serve ") + QString::fromLatin1(contract::objectPath));
         return 1;
     }
-    errors << "palvo2-fldigi: looking for fldigi at " << fldigi.address() << Qt::endl;
-    NameKeeper name(bus, host, errors);
+    log.info(QStringLiteral("looking for fldigi at ") + fldigi.address());
+    NameKeeper name(bus, host, log);
     return QCoreApplication::exec();
 }

@@ -2,15 +2,15 @@
 #include "namekeeper.h"
 
 #include "bridgefailure.h"
+#include "bridgelog.h"
 #include "contract.h"
 #include "fldigihost.h"
 #include "hostname.h"
 
 #include <QDBusConnectionInterface>
-#include <QTextStream>
 
-NameKeeper::NameKeeper(const QDBusConnection &bus, FldigiHost &host, QTextStream &errors, int checkMs)
-    : m_bus(bus), m_host(host), m_errors(errors), m_checkMs(checkMs)
+NameKeeper::NameKeeper(const QDBusConnection &bus, FldigiHost &host, BridgeLog &log)
+    : m_bus(bus), m_host(host), m_log(log)
 {
     connect(&host, &FldigiHost::fldigiAnswered, this, &NameKeeper::answered);
     connect(&host, &FldigiHost::fldigiSilent, this, &NameKeeper::silent);
@@ -21,7 +21,7 @@ NameKeeper::NameKeeper(const QDBusConnection &bus, FldigiHost &host, QTextStream
 
 void NameKeeper::check()
 {
-    if (m_heard.isValid() && m_heard.elapsed() < m_checkMs)
+    if (m_heard.isValid() && m_heard.elapsed() < checkMs)
         return;
     if (m_host.idle())
         m_host.ping([](const QVariant &, const BridgeFailure *) {});
@@ -30,14 +30,17 @@ void NameKeeper::check()
 void NameKeeper::answered()
 {
     m_heard.start();
-    if (m_owned || (m_claimed.isValid() && m_claimed.elapsed() < m_checkMs))
+    if (m_owned || (m_claimed.isValid() && m_claimed.elapsed() < checkMs))
         return;
     m_claimed.start();
-    m_owned = claimHostName(m_bus, m_takenSaid ? nullptr : &m_errors, "palvo2-fldigi");
-    m_takenSaid = !m_owned;
+    const QString refusal = claimHostName(m_bus);
+    m_owned = refusal.isEmpty();
     if (m_owned)
-        m_errors << "palvo2-fldigi: fldigi answers: serving \"" << contract::busName << "\" as "
-                 << m_bus.baseService() << Qt::endl;
+        m_log.info(QStringLiteral("fldigi answers: serving \"%1\" as %2").arg(QString::fromLatin1(contract::busName), m_bus.baseService()));
+    else if (!std::exchange(m_takenSaid, true))
+        m_log.warning(refusal);
+    if (m_owned)
+        m_takenSaid = false;
 }
 
 void NameKeeper::silent(const BridgeFailure &failure)
@@ -47,6 +50,6 @@ void NameKeeper::silent(const BridgeFailure &failure)
         return;
     m_bus.interface()->unregisterService(QString::fromLatin1(contract::busName));
     m_owned = false;
-    m_errors << "palvo2-fldigi: fldigi has gone (" << failure.text << "): \"" << contract::busName
-             << "\" given up until it answers again" << Qt::endl;
+    m_log.info(QStringLiteral("fldigi has gone (%1): \"%2\" given up until it answers again")
+                   .arg(failure.text, QString::fromLatin1(contract::busName)));
 }

@@ -6,8 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
+class BridgeLog;
 class FldigiHost;
-class QTextStream;
 struct BridgeFailure;
 
 // Owns the host's name on the session bus while fldigi answers, and only then: a panel started
@@ -18,19 +18,18 @@ struct BridgeFailure;
 class NameKeeper : public QObject
 {
 public:
-    NameKeeper(const QDBusConnection &bus, FldigiHost &host, QTextStream &errors, int checkMs = 1000);
-
-    bool owned() const { return m_owned; }
+    NameKeeper(const QDBusConnection &bus, FldigiHost &host, BridgeLog &log);
 
 private:
+    static constexpr int checkMs = 1000;
+
     void check();
     void answered();
     void silent(const BridgeFailure &failure);
 
     QDBusConnection m_bus;
     FldigiHost &m_host;
-    QTextStream &m_errors;
-    const int m_checkMs;
+    BridgeLog &m_log;
     QTimer m_timer;
     QElapsedTimer m_heard;   // since a call last told whether fldigi answers
     QElapsedTimer m_claimed; // since the name was last tried

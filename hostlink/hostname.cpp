@@ -5,15 +5,13 @@
 
 #include <QDBusConnectionInterface>
 
-bool claimHostName(const QDBusConnection &bus, QTextStream *errors, const char *program)
+QString claimHostName(const QDBusConnection &bus)
 {
     const auto reply = bus.interface()->registerService(
         QString::fromLatin1(contract::busName), QDBusConnectionInterface::DontQueueService,
         QDBusConnectionInterface::DontAllowReplacement);
     if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
-        return true;
-    if (errors)
-        *errors << program << ": \"" << contract::busName
-                << "\" is already owned on the session bus; is another host running?" << Qt::endl;
-    return false;
+        return {};
+    return QStringLiteral("\"%1\" is already owned on the session bus; is another host running?")
+        .arg(QString::fromLatin1(contract::busName));
 }

@@ -2,8 +2,8 @@
 #pragma once
 
 #include <QDBusConnection>
-#include <QTextStream>
+#include <QString>
 
 // For host programs: owns the host's well-known name, refusing to queue behind or replace
-// another host. Says why on errors, if given, when it cannot.
-bool claimHostName(const QDBusConnection &bus, QTextStream *errors, const char *program);
+// another host. Empty when the name is ours; otherwise why it is not.
+QString claimHostName(const QDBusConnection &bus);

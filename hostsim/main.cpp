@@ -38,8 +38,10 @@ int main(int argc, char *argv[])
         errors << "palvo2-sim: cannot serve " << contract::objectPath << Qt::endl;
         return 1;
     }
-    if (!claimHostName(bus, &errors, "palvo2-sim"))
+    if (const QString refusal = claimHostName(bus); !refusal.isEmpty()) {
+        errors << "palvo2-sim: " << refusal << Qt::endl;
         return 1;
+    }
     errors << "palvo2-sim: serving \"" << contract::busName << "\" as " << bus.baseService()
            << Qt::endl;
     return QCoreApplication::exec();

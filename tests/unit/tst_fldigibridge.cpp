@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "bridgelog.h"
 #include "fakefldigi.h"
 #include "fldigiclient.h"
 #include "fldigihost.h"
 #include "httpreply.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTextStream>
 
 #include <optional>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -58,6 +63,8 @@ private slots:
     void everyCallWithinItsTime();
     void failedTransmitIsUndone();
     void oneConnectionForManyReads();
+    void logLines_data();
+    void logLines();
 
 private:
     std::shared_ptr<Outcome> start(const Call &call);
@@ -69,6 +76,7 @@ private:
     std::unique_ptr<FldigiClient> client;
     QString errors;
     QTextStream errorStream{&errors};
+    BridgeLog log{errorStream, false};
     std::unique_ptr<FldigiHost> host;
 };
 
@@ -77,8 +85,7 @@ void TestFldigiBridge::init()
     fake = std::make_unique<FakeFldigi>();
     client = std::make_unique<FldigiClient>(QUrl(QString("http://127.0.0.1:%1/RPC2").arg(fake->port())));
     errors.clear();
-    host = std::make_unique<FldigiHost>(*client, 1800, errorStream);
-    host->unkeyRetryMs = 100;
+    host = std::make_unique<FldigiHost>(*client, log, FldigiHost::Timing{.unkeyRetryMs = 100});
 }
 
 void TestFldigiBridge::cleanup()
@@ -401,6 +408,43 @@ void TestFldigiBridge::oneConnectionForManyReads()
     QTest::qWait(50);
     QCOMPARE(run(read("AudioFq")).value, QVariant(1500)); // reopened
     QCOMPARE(fake->connections(), 2);
+}
+
+// On a terminal each line names the program; in the journal it carries its priority instead,
+// and a line break in a text (fldigi's fault text) never starts a line of its own.
+void TestFldigiBridge::logLines_data()
+{
+    QTest::addColumn<QByteArray>("journalStream");
+    QTest::addColumn<QString>("lines");
+    struct stat err = {};
+    QVERIFY(fstat(STDERR_FILENO, &err) == 0);
+    QTemporaryFile other;
+    QVERIFY(other.open());
+    struct stat file = {};
+    QVERIFY(fstat(int(other.handle()), &file) == 0);
+    auto stream = [](const struct stat &s) { return QByteArray::number(qulonglong(s.st_dev)) + ':' + QByteArray::number(qulonglong(s.st_ino)); };
+
+    const QString terminal = "palvo2-fldigi: refused: x\\n<0>y\npalvo2-fldigi: skipped\npalvo2-fldigi: found\n";
+    QTest::newRow("stderr is the journal") << stream(err) << "<3>refused: x\\n<0>y\n<4>skipped\n<6>found\n";
+    QTest::newRow("the journal's stream, stderr elsewhere") << stream(file) << terminal;
+    QTest::newRow("no journal") << QByteArray() << terminal;
+    QTest::newRow("not a stream") << QByteArray("journal") << terminal;
+}
+
+void TestFldigiBridge::logLines()
+{
+    QFETCH(QByteArray, journalStream);
+    QFETCH(QString, lines);
+    const QByteArray saved = qgetenv("JOURNAL_STREAM");
+    qputenv("JOURNAL_STREAM", journalStream);
+    QString said;
+    QTextStream stream(&said);
+    BridgeLog log(stream);
+    qputenv("JOURNAL_STREAM", saved);
+    log.error("refused: x\n<0>y");
+    log.warning("skipped");
+    log.info("found");
+    QCOMPARE(said, lines);
 }
 
 QTEST_GUILESS_MAIN(TestFldigiBridge)

@@ -72,8 +72,8 @@ private:
     VirtualDisplay display;
     std::unique_ptr<PrivateBus> bus;
     std::unique_ptr<SimProcess> sim;
-    QProcess launcher;
-    QProcess panel;
+    TiedProcess launcher;
+    TiedProcess panel;
     QDBusConnection a11y{QString()};
     QString panelService;
     QString windowPath;
@@ -278,9 +278,9 @@ void TestAccessibility::liveLabelsSayWhatTheyShow()
     const QDBusMessage reply = bus->connect("a11y-host").call(call);
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
 
-    QTRY_COMPARE_WITH_TIMEOUT(property(mode, "Name"), QStringLiteral("RTTY"), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(property(audio, "Name"), QStringLiteral("1234 Hz"), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(property(rig, "Name"), QStringLiteral("7074.15 kHz"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(property(mode, "Name"), QStringLiteral("RTTY"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(property(audio, "Name"), QStringLiteral("1234 Hz"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(property(rig, "Name"), QStringLiteral("7074.15 kHz"), 10000);
 }
 
 QTEST_GUILESS_MAIN(TestAccessibility)

@@ -5,8 +5,47 @@
 #include "hostfailure.h"
 #include "privatebus.h"
 
-#include <QTcpServer>
 #include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A loopback port of the test's own that refuses connections: bound but not listening, so
+// that no other process takes it between one fake fldigi and the next. The fake listens on it
+// beside this socket (both allow the address to be reused; only one listens).
+class HeldPort
+{
+public:
+    HeldPort() : m_fd(socket(AF_INET, SOCK_STREAM, 0))
+    {
+        const int yes = 1;
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_fd < 0 || setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0
+            || bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+    }
+    ~HeldPort()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_fd;
+    quint16 m_port = 0;
+};
+
+} // namespace
 
 // palvo2-fldigi owns the host's name only while fldigi answers: a panel started meanwhile
 // finds no host, and one already attached gets errors.
@@ -22,26 +61,28 @@ void TestBridgeName::nameFollowsFldigi()
 {
     PrivateBus bus;
     QVERIFY(bus.isRunning());
-    QTcpServer free;
-    QVERIFY(free.listen(QHostAddress::LocalHost));
-    const quint16 port = free.serverPort();
-    free.close();
-    QProcess bridge;
+    HeldPort held;
+    const quint16 port = held.port();
+    QVERIFY(port != 0);
+    TiedProcess bridge;
     bridge.setProcessEnvironment(bus.environment());
     bridge.start(PALVO2_FLDIGI_PATH, {"--url", QString("http://127.0.0.1:%1/RPC2").arg(port)});
     QVERIFY(bridge.waitForStarted());
-    QTest::qWait(2500);
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += bridge.readAllStandardError()).contains("looking for fldigi"), 10000);
+    QTest::qWait(2500); // fldigi is looked for twice meanwhile
     QVERIFY(!bus.nameHasOwner(contract::busName));
-    const QByteArray said = bridge.readAllStandardError(); // once, not at every look
+    said += bridge.readAllStandardError(); // once, not at every look
     QVERIFY2(said.count('\n') == 1 && said.contains("looking for fldigi"), said.constData());
 
     auto fldigi = std::make_unique<FakeFldigi>(port);
-    QTRY_VERIFY_WITH_TIMEOUT(bus.nameHasOwner(contract::busName), 3000);
+    QCOMPARE(fldigi->port(), port);
+    QTRY_VERIFY_WITH_TIMEOUT(bus.nameHasOwner(contract::busName), 10000);
     auto panel = DBusHost::attach(bus.connect("panel"));
     QCOMPARE(panel->read("AudioFq").toInt(), 1500);
 
     fldigi.reset(); // no call comes: the bridge's own check finds fldigi gone
-    QTRY_VERIFY_WITH_TIMEOUT(!bus.nameHasOwner(contract::busName), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!bus.nameHasOwner(contract::busName), 10000);
     try {
         panel->read("AudioFq");
         QFAIL("a read with fldigi gone succeeded");
@@ -50,7 +91,8 @@ void TestBridgeName::nameFollowsFldigi()
     }
 
     fldigi = std::make_unique<FakeFldigi>(port);
-    QTRY_VERIFY_WITH_TIMEOUT(bus.nameHasOwner(contract::busName), 3000);
+    QCOMPARE(fldigi->port(), port);
+    QTRY_VERIFY_WITH_TIMEOUT(bus.nameHasOwner(contract::busName), 10000);
     QCOMPARE(panel->read("AudioFq").toInt(), 1500); // the same bridge, under the same unique name
     bridge.kill();
     bridge.waitForFinished();

@@ -4,6 +4,7 @@
 #include "modalwatcher.h"
 #include "privatebus.h"
 #include "stderrcapture.h"
+#include "virtualdisplay.h"
 #include "fldigiclient.h"
 #include "hostfailure.h"
 
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QDeadlineTimer>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTest>
@@ -37,7 +39,8 @@ private slots:
 
 private:
     QTemporaryDir dir;
-    QProcess xvfb, fldigi, bridge;
+    VirtualDisplay display;
+    TiedProcess fldigi, bridge;
     std::unique_ptr<PrivateBus> bus;
     QVariant ask(const QString &method);
     QString trxState() { return ask("main.get_trx_state").toString(); }
@@ -68,10 +71,7 @@ void TestFldigi::initTestCase()
 {
     if (QStandardPaths::findExecutable("fldigi").isEmpty())
         QSKIP("fldigi is not installed");
-    const QString display = QString(":%1").arg(300 + QRandomGenerator::global()->bounded(300));
-    xvfb.start("Xvfb", {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    QVERIFY(xvfb.waitForStarted());
-    QTest::qWait(800);
+    QVERIFY(display.start());
 
     const QString cfg = dir.filePath("cfg/"), home = dir.filePath("home/");
     QDir().mkpath(cfg);
@@ -83,7 +83,7 @@ void TestFldigi::initTestCase()
     const int port = 20000 + QRandomGenerator::global()->bounded(20000);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home);
-    env.insert("DISPLAY", display);
+    env.insert("DISPLAY", display.name());
     fldigi.setProcessEnvironment(env);
     fldigi.setStandardOutputFile(QProcess::nullDevice());
     fldigi.setStandardErrorFile(QProcess::nullDevice());
@@ -92,11 +92,13 @@ void TestFldigi::initTestCase()
 
     const QString url = QString("http://127.0.0.1:%1/RPC2").arg(port);
     rpc = std::make_unique<FldigiClient>(QUrl(url));
+    // How long fldigi takes to start is not what this test is about: a busy machine gets time.
     QString configDir;
-    for (int i = 0; i < 100 && configDir.isEmpty(); ++i) {
+    QDeadlineTimer started(60000);
+    while (configDir.isEmpty() && !started.hasExpired() && fldigi.state() == QProcess::Running) {
         configDir = ask("fldigi.config_dir").toString();
         if (configDir.isEmpty())
-            QTest::qWait(100);
+            QTest::qWait(200);
     }
     QCOMPARE(configDir, cfg); // our fldigi, no other
 
@@ -105,7 +107,7 @@ void TestFldigi::initTestCase()
     bridge.setProcessEnvironment(bus->environment());
     bridge.start(PALVO2_FLDIGI_PATH, {"--url", url});
     QVERIFY(bridge.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(bus->nameHasOwner("Palvo2.Application"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(bus->nameHasOwner("Palvo2.Application"), 15000);
 
     const PrivateBus *b = bus.get();
     form = std::make_unique<Form1>([b] { return std::unique_ptr<Host>(DBusHost::attach(b->connect("panel"))); });
@@ -120,7 +122,7 @@ void TestFldigi::cleanupTestCase()
 {
     script.reset();
     form.reset();
-    for (QProcess *p : {&bridge, &fldigi, &xvfb}) {
+    for (QProcess *p : {&bridge, &fldigi}) {
         p->kill();
         p->waitForFinished(3000);
     }
@@ -133,17 +135,17 @@ void TestFldigi::panelDrivesFldigi()
     QCOMPARE(ask("rig.get_mode").toString(), QStringLiteral("AM"));
     form->Combo1->setCurrentText("RTTY"); // a modem change resets the carrier: mode first
     form->Command6->click();
-    QTRY_COMPARE_WITH_TIMEOUT(form->Label8->text(), QStringLiteral("RTTY"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(form->Label8->text(), QStringLiteral("RTTY"), 10000);
     QCOMPARE(ask("rig.get_mode").toString(), QStringLiteral("USB"));
 
     form->Text2->setText("1500");
     form->Command2->click();
     QCOMPARE(ask("modem.get_carrier").toInt(), 1500); // carried out when the click returns
-    QTRY_COMPARE_WITH_TIMEOUT(form->Label6->text(), QStringLiteral("1500 Hz"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(form->Label6->text(), QStringLiteral("1500 Hz"), 10000);
 
     form->Text3->setText("7074");
     form->Command3->click();
-    QTRY_COMPARE_WITH_TIMEOUT(form->Label7->text(), QStringLiteral("7074 kHz"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(form->Label7->text(), QStringLiteral("7074 kHz"), 10000);
 
     // TX, then RX: back to receive, and the receive text left as it was.
     const int received = ask("text.get_rx_length").toInt();
@@ -172,12 +174,12 @@ void TestFldigi::stoppedFldigiNeverEndsTransmitting()
     QElapsedTimer clock;
     clock.start();
     QVERIFY_THROWS_EXCEPTION(HostFailure, script->call("ExecuteMacros", "<TX>"));
-    QVERIFY2(clock.elapsed() < 1900, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 1950, qPrintable(QString::number(clock.elapsed()))); // 1800, not the panel's 2000
     QTest::qWait(1000);
     ::kill(pid_t(fldigi.processId()), SIGCONT);
     QByteArray said;
     QTRY_VERIFY2_WITH_TIMEOUT((said += bridge.readAllStandardError()).contains("fldigi answers again"),
-                              said.constData(), 10000);
+                              said.constData(), 20000);
     for (int i = 0; i < 10; ++i) {
         QCOMPARE(trxState(), QStringLiteral("RX"));
         QTest::qWait(300);
@@ -191,7 +193,7 @@ void TestFldigi::fldigiKilledIsReportedOnce()
     StderrCapture capture;
     QElapsedTimer clock;
     fldigi.kill();
-    QTRY_COMPARE_WITH_TIMEOUT(exits.size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(exits.size(), 1, 10000);
     QTest::qWait(1000);
     capture.text();
     QCOMPARE(exits, QList<int>{1});
@@ -207,7 +209,7 @@ void TestFldigi::fldigiKilledIsReportedOnce()
     } catch (const HostFailure &failure) {
         QVERIFY2(failure.text.contains("<TX>: fldigi is not running at"), qPrintable(failure.text));
     }
-    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 650, qPrintable(QString::number(clock.elapsed()))); // refused at once, not timed out
 }
 
 QTEST_MAIN(TestFldigi)

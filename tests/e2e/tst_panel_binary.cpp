@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "contract.h"
 #include "privatebus.h"
+#include "sessionbus.h"
 #include "virtualdisplay.h"
 
 #include <QDeadlineTimer>
@@ -31,7 +33,7 @@ private:
 
     VirtualDisplay display;
     std::unique_ptr<PrivateBus> bus;
-    QProcess panel;
+    TiedProcess panel;
 };
 
 void TestPanelBinary::initTestCase()
@@ -107,7 +109,7 @@ void TestPanelBinary::messageThenPanel()
     QVERIFY(windowSize(message[0]) != "336x184");
 
     pressReturn();
-    QDeadlineTimer deadline(5000);
+    QDeadlineTimer deadline(15000);
     while (!deadline.hasExpired() && visibleWindows() == message)
         QThread::msleep(100);
     const QStringList shown = visibleWindows();
@@ -123,16 +125,26 @@ void TestPanelBinary::notLoadedMessageComesFirst()
     messageThenPanel();
 }
 
-// A bus daemon that takes the connection and never answers: the attach gives up in about 2 s.
+// A bus daemon that takes the connection and never answers: the attach gives up in about 2 s,
+// not after the bus library's 25 s, nor never.
 void TestPanelBinary::hungBusIsNoHost()
 {
     ::kill(pid_t(bus->pid()), SIGSTOP);
+    // The 2 s itself, timed here: the program's start-up, which a busy machine stretches, is not.
+    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());
     QElapsedTimer clock;
+    clock.start();
+    const QString said = shutOutSilentSessionBus(contract::callTimeoutMs);
+    const qint64 waited = clock.elapsed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    QVERIFY2(!said.isEmpty() && waited >= 1900 && waited < 2850, qPrintable(QString::number(waited) + ": " + said));
+
     clock.start();
     panel.start(PALVO_PANEL_PATH, {});
     QVERIFY(panel.waitForStarted(5000));
-    QVERIFY(waitForWindows(1, 6000));
-    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(waitForWindows(1, 20000));
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     messageThenPanel();
 }
 
@@ -148,7 +160,7 @@ void TestPanelBinary::hostFailureEndsWithStatusOne()
 
     sim.kill();
     QByteArray errors;
-    QDeadlineTimer deadline(5000);
+    QDeadlineTimer deadline(15000);
     while (!errors.contains("Error ") && !deadline.hasExpired()) {
         panel.waitForReadyRead(100);
         errors += panel.readAllStandardError();
@@ -160,7 +172,7 @@ void TestPanelBinary::hostFailureEndsWithStatusOne()
     QCOMPARE(panel.state(), QProcess::Running); // waiting for the user
 
     pressReturn();
-    QVERIFY(panel.waitForFinished(5000));
+    QVERIFY(panel.waitForFinished(15000));
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
     QCOMPARE(panel.exitCode(), 1);
 }

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "tiedprocess.h"
+
 #include <QDBusConnection>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -26,7 +27,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_daemon;
+    TiedProcess m_daemon;
     QString m_address;
     mutable QStringList m_connections;
 };
@@ -52,7 +53,7 @@ private:
     void readOutput();
 
     const PrivateBus &m_bus;
-    QProcess m_process;
+    TiedProcess m_process;
     QStringList m_lines;
     QByteArray m_partial;
 };

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QProcess>
+#include "tiedprocess.h"
+
 #include <QString>
 
 // An Xvfb display of the test's own, for programs that need a real X connection.
@@ -16,6 +17,6 @@ public:
     QString name() const { return m_name; } // ":N", for DISPLAY
 
 private:
-    QProcess m_xvfb;
+    TiedProcess m_xvfb;
     QString m_name;
 };

@@ -277,7 +277,8 @@ void TestFldigiBridge::failures()
     QVERIFY(outcome.failure);
     QCOMPARE(int(outcome.failure->cause), cause);
     QVERIFY2(outcome.failure->text.contains(text), qPrintable(outcome.failure->text));
-    QVERIFY2(outcome.ms < (fault == "silent" ? 1900 : 500), qPrintable(QString::number(outcome.ms)));
+    // At once, or at the 1800 ms deadline: not the panel's 2000, not a deadline counted twice.
+    QVERIFY2(outcome.ms < (fault == "silent" ? 1950 : 650), qPrintable(QString::number(outcome.ms)));
     QTest::qWait(200);
     if (fake)
         QVERIFY(!fake->calls().contains("main.tx()"));
@@ -371,7 +372,7 @@ void TestFldigiBridge::everyCallWithinItsTime()
 
     for (const auto &outcome : {steps, mode, rig}) {
         QVERIFY(outcome->failure);
-        QVERIFY2(outcome->ms >= 1750 && outcome->ms <= 1850,
+        QVERIFY2(outcome->ms >= 1750 && outcome->ms < 1950,
                  qPrintable(QString("%1 ms: %2").arg(outcome->ms).arg(outcome->failure->text)));
     }
     QVERIFY2(steps->failure->text.startsWith("<AUDIOFQ:2>: no answer"), qPrintable(steps->failure->text));

@@ -93,7 +93,7 @@ void TestStartup::ticksAndClicksWhileTheMessageIsOpen()
     form.endProgram = [&](int) { ++ended; };
     QSignalSpy ticks(form.Timer1, &QTimer::timeout);
     ModalWatcher watcher([&](QMessageBox *) {
-        QTest::qWait(1300);
+        static_cast<void>(QTest::qWaitFor([&] { return ticks.count() >= 2; }, 10000)); // checked below
         form.Command5_Click();
         form.Command1_Click();
     });

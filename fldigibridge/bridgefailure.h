@@ -11,6 +11,7 @@ struct BridgeFailure
         Unreachable,    // the host is unknown or cannot be reached
         NotAnswering,   // no answer within the call's time
         ConnectionLost, // the connection broke before the answer was complete
+        CrossedClose,   // a request that may change fldigi went out as the kept connection closed
         HttpStatus,     // an HTTP status other than 200
         Malformed,      // an answer that is not XML-RPC, too large, or of the wrong type
         Fault,          // fldigi refused the method

@@ -3,6 +3,7 @@
 
 #include "contract.h"
 #include "fldigihost.h"
+#include "fldigiview.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -23,11 +24,27 @@ QString interfaceXml()
     return start >= 0 && end > start ? xml.mid(start, end + closing.size() - start) : QString();
 }
 
+bool isProperty(const QString &name)
+{
+    return std::any_of(std::begin(contract::properties), std::end(contract::properties),
+                       [&](const char *property) { return name == QLatin1StringView(property); });
+}
+
 } // namespace
 
-BridgeObject::BridgeObject(FldigiHost &host, QObject *parent)
-    : QDBusVirtualObject(parent), m_host(host), m_interfaceXml(interfaceXml())
+BridgeObject::BridgeObject(const QDBusConnection &bus, FldigiView &view, FldigiHost &host, QObject *parent)
+    : QDBusVirtualObject(parent), m_bus(bus), m_view(view), m_host(host), m_interfaceXml(interfaceXml())
 {
+    connect(&view, &FldigiView::valuesChanged, this, &BridgeObject::announce);
+}
+
+void BridgeObject::announce(const QVariantMap &changes)
+{
+    auto signal = QDBusMessage::createSignal(QString::fromLatin1(contract::objectPath),
+                                             QStringLiteral("org.freedesktop.DBus.Properties"),
+                                             QStringLiteral("PropertiesChanged"));
+    signal << QString::fromLatin1(contract::interfaceName) << changes << QStringList();
+    m_bus.send(signal);
 }
 
 QString BridgeObject::introspect(const QString &) const
@@ -66,15 +83,15 @@ bool BridgeObject::handleMessage(const QDBusMessage &message, const QDBusConnect
         if (args.value(0).toString() != iface)
             return refuse(QDBusError::UnknownInterface, QStringLiteral("No such interface: %1").arg(args.value(0).toString()));
         if (member == u"GetAll" && message.signature() == u"s") {
-            m_host.readAll(replyWith(false));
+            m_view.readAll(replyWith(false));
             return true;
         }
         if ((member == u"Get" && message.signature() == u"ss") || (member == u"Set" && message.signature() == u"ssv")) {
-            if (!FldigiHost::readable(name))
+            if (!isProperty(name))
                 return refuse(QDBusError::UnknownProperty, QStringLiteral("No such property: %1").arg(name));
             if (member == u"Set")
                 return refuse(QDBusError::PropertyReadOnly, QStringLiteral("%1 is read-only").arg(name));
-            m_host.read(name, replyWith(true));
+            m_view.read(name, replyWith(true));
             return true;
         }
     } else if ((message.interface() == iface || message.interface().isEmpty()) && member == QLatin1StringView(contract::executeMacros)

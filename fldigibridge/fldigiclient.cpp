@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fldigiclient.h"
 
+#include <QTimer>
+
+#include <cerrno>
+#include <sys/socket.h>
 
 using Cause = BridgeFailure::Cause;
 
@@ -39,25 +43,56 @@ QString FldigiClient::refusal(const QUrl &url)
     return {};
 }
 
-void FldigiClient::call(const QString &method, const QVariantList &params, xmlrpc::Expect expect,
-                        Answer answer, Failure failed)
+FldigiClient::Request FldigiClient::Request::call(const QString &method, const QVariantList &params,
+                                                  xmlrpc::Expect expect)
 {
-    m_method = method;
-    m_request = xmlrpc::request(method, params);
-    m_expect = expect;
+    return {method, xmlrpc::request(method, params), expect, xmlrpc::readsOnly(method)};
+}
+
+FldigiClient::Request FldigiClient::Request::multicall(const QList<xmlrpc::Call> &calls, const QString &name)
+{
+    const bool reads = std::all_of(calls.cbegin(), calls.cend(), [](const xmlrpc::Call &c) { return xmlrpc::readsOnly(c.method); });
+    return {name, xmlrpc::multicall(calls), xmlrpc::Expect::Anything, reads};
+}
+
+void FldigiClient::call(const Request &request, Answer answer, Failure failed)
+{
+    m_request = request;
     m_answer = std::move(answer);
     m_failed = std::move(failed);
-    m_reply = HttpReply();
-    m_sent = false;
-    if (m_socket.state() == QAbstractSocket::ConnectedState)
+    m_resent = false;
+    ++m_calls;
+    if (keptConnectionOpen()) {
+        m_reused = true;
         return send();
+    }
+    connectAndSend();
+}
+
+// A close that came while the connection sat idle may not have reached the event loop yet:
+// a look at the socket, without reading, tells. Bytes nobody asked for put it out of step.
+bool FldigiClient::keptConnectionOpen()
+{
+    if (m_socket.state() != QAbstractSocket::ConnectedState || m_socket.bytesAvailable() > 0)
+        return false;
+    char byte;
+    const ssize_t peeked = ::recv(int(m_socket.socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+void FldigiClient::connectAndSend()
+{
+    m_reused = false;
+    m_sent = false;
     m_socket.abort();
     m_socket.connectToHost(m_url.host(), quint16(m_url.port(80)));
 }
 
 void FldigiClient::send()
 {
-    m_socket.write(m_head + QByteArray::number(m_request.size()) + "\r\n\r\n" + m_request);
+    m_reply = HttpReply();
+    m_answered = false;
+    m_socket.write(m_head + QByteArray::number(m_request.body.size()) + "\r\n\r\n" + m_request.body);
     m_socket.flush();
     m_sent = true;
 }
@@ -66,7 +101,7 @@ QString FldigiClient::cancel()
 {
     if (!busy())
         return {};
-    const QString what = m_sent ? QStringLiteral("no answer from fldigi at %1 to %2").arg(m_address, m_method)
+    const QString what = m_sent ? QStringLiteral("no answer from fldigi at %1 to %2").arg(m_address, m_request.method)
                                 : QStringLiteral("no connection to fldigi at %1").arg(m_address);
     m_socket.abort();
     m_answer = nullptr;
@@ -81,18 +116,19 @@ void FldigiClient::readAnswer()
         m_socket.abort(); // bytes nobody asked for: the connection is out of step
         return;
     }
+    m_answered = m_answered || !bytes.isEmpty();
     const HttpReply::State state = m_reply.feed(bytes);
     if (m_reply.headRead() && m_reply.status() != 200) {
         m_socket.abort();
         const BridgeFailure failure{Cause::HttpStatus, QStringLiteral("fldigi at %1 answered %2 with \"%3\"")
-                                                           .arg(m_address, m_method,
+                                                           .arg(m_address, m_request.method,
                                                                 QString::fromLatin1(m_reply.statusLine()))};
         return finish(&failure);
     }
     if (state == HttpReply::State::Failed) {
         m_socket.abort();
         const BridgeFailure failure{Cause::Malformed, QStringLiteral("fldigi at %1 sent a malformed answer to %2: %3")
-                                                          .arg(m_address, m_method, m_reply.error())};
+                                                          .arg(m_address, m_request.method, m_reply.error())};
         return finish(&failure);
     }
     if (state != HttpReply::State::Complete)
@@ -100,13 +136,13 @@ void FldigiClient::readAnswer()
     if (!m_reply.keepAlive() || m_reply.excess())
         m_socket.abort();
     try {
-        const QVariant value = xmlrpc::expect(xmlrpc::answer(m_reply.body()), m_expect);
+        const QVariant value = xmlrpc::expect(xmlrpc::answer(m_reply.body()), m_request.expect);
         finish(nullptr, value);
     } catch (BridgeFailure &failure) {
         failure.text = failure.cause == Cause::Fault
-                           ? QStringLiteral("fldigi refused %1: %2").arg(m_method, failure.text)
+                           ? QStringLiteral("fldigi refused %1: %2").arg(m_request.method, failure.text)
                            : QStringLiteral("fldigi at %1 sent a malformed answer to %2: %3")
-                                 .arg(m_address, m_method, failure.text);
+                                 .arg(m_address, m_request.method, failure.text);
         finish(&failure);
     }
 }
@@ -117,15 +153,38 @@ void FldigiClient::socketError(QAbstractSocket::SocketError error)
         m_socket.abort();
         return;
     }
-    if (error == QAbstractSocket::RemoteHostClosedError) {
+    const bool closed = error == QAbstractSocket::RemoteHostClosedError;
+    if (closed && m_sent) {
         // What came before the close may be a whole answer that ends with the connection.
-        m_reply.feed(m_socket.readAll());
+        const QByteArray last = m_socket.readAll();
+        m_answered = m_answered || !last.isEmpty();
+        m_reply.feed(last);
         if (m_reply.finish() == HttpReply::State::Complete)
             return readAnswer();
     }
+    if (closed && m_sent && m_reused && !m_answered) {
+        // The kept connection closed as the request went out: fldigi has not answered it.
+        if (m_request.readsOnly && !std::exchange(m_resent, true)) {
+            // Not from within the socket's own error handling, which goes on after this.
+            m_socket.abort();
+            const quint64 call = m_calls;
+            QTimer::singleShot(0, this, [this, call] {
+                if (busy() && call == m_calls)
+                    connectAndSend();
+            });
+            return;
+        }
+        if (!m_request.readsOnly) {
+            m_socket.abort();
+            const BridgeFailure failure{Cause::CrossedClose,
+                                        QStringLiteral("fldigi at %1 closed the kept connection as %2 went out; it was "
+                                                       "not sent again").arg(m_address, m_request.method)};
+            return finish(&failure);
+        }
+    }
     const QString reason = m_socket.errorString();
     BridgeFailure failure{Cause::ConnectionLost, QStringLiteral("the connection to fldigi at %1 broke during %2 (%3)")
-                                                     .arg(m_address, m_method, reason)};
+                                                     .arg(m_address, m_request.method, reason)};
     if (error == QAbstractSocket::ConnectionRefusedError)
         failure = {Cause::NotRunning, QStringLiteral("fldigi is not running at %1 (connection refused)").arg(m_address)};
     else if (error == QAbstractSocket::HostNotFoundError)

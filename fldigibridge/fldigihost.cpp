@@ -4,6 +4,7 @@
 #include "bridgelog.h"
 #include "contract.h"
 #include "fldigiclient.h"
+#include "fldigiview.h"
 
 #include <QHash>
 
@@ -26,8 +27,8 @@ QString modemFor(const QString &mode)
 
 } // namespace
 
-FldigiHost::FldigiHost(FldigiClient &fldigi, BridgeLog &log, Timing timing, QObject *parent)
-    : QObject(parent), m_fldigi(fldigi), m_log(log), m_timing(timing)
+FldigiHost::FldigiHost(FldigiClient &fldigi, FldigiView &view, BridgeLog &log, Timing timing, QObject *parent)
+    : QObject(parent), m_fldigi(fldigi), m_view(view), m_log(log), m_timing(timing)
 {
     m_deadline.setSingleShot(true);
     m_deadline.setTimerType(Qt::PreciseTimer);
@@ -36,39 +37,7 @@ FldigiHost::FldigiHost(FldigiClient &fldigi, BridgeLog &log, Timing timing, QObj
     connect(&m_undoRetry, &QTimer::timeout, this, &FldigiHost::undoWhileIdle);
 }
 
-bool FldigiHost::readable(const QString &name)
-{
-    return std::any_of(std::begin(contract::properties), std::end(contract::properties),
-                       [&](const char *property) { return name == QLatin1StringView(property); });
-}
-
 // ---- The calls the D-Bus object passes on
-
-void FldigiHost::read(const QString &name, Done done)
-{
-    enqueue({.run = [this, name] {
-                 m_step = name;
-                 readValue(name, [this](const QVariant &value) { succeed(value); });
-             },
-             .done = std::move(done)});
-}
-
-void FldigiHost::readAll(Done done)
-{
-    enqueue({.run = [this] {
-                 m_step = QString::fromLatin1(contract::audioFq);
-                 readValue(m_step, [this](const QVariant &audio) {
-                     m_step = QString::fromLatin1(contract::fqA);
-                     readValue(m_step, [this, audio](const QVariant &rig) {
-                         m_step = QString::fromLatin1(contract::mode);
-                         readValue(m_step, [this, audio, rig](const QVariant &mode) {
-                             succeed(QVariantMap{{contract::audioFq, audio}, {contract::fqA, rig}, {contract::mode, mode}});
-                         });
-                     });
-                 });
-             },
-             .done = std::move(done)});
-}
 
 void FldigiHost::executeMacros(const QString &macros, Done done)
 {
@@ -76,15 +45,6 @@ void FldigiHost::executeMacros(const QString &macros, Done done)
     for (const IgnoredTag &ignored : plan.ignored)
         m_log.warning(ignored.message());
     enqueue({.run = [this, steps = plan.steps] { runSteps(steps, 0); }, .done = std::move(done)});
-}
-
-void FldigiHost::ping(Done done)
-{
-    enqueue({.run = [this] {
-                 rpc(QStringLiteral("main.get_trx_state"), {}, Expect::String, [this](const QVariant &) { succeed(); });
-             },
-             .done = std::move(done),
-             .quiet = true});
 }
 
 // ---- One call at a time, each within its own time
@@ -136,8 +96,11 @@ void FldigiHost::finish(const QVariant &result, const BridgeFailure *failure)
     m_deadline.stop();
     ++m_generation;
     m_running = false;
+    if (std::exchange(m_changing, false))
+        m_view.changed();
     const Job job = std::exchange(m_job, {});
     if (failure) {
+        m_view.forget();
         if (!job.quiet)
             m_log.error(failure->text);
         if (failure->fldigiSilent())
@@ -206,14 +169,49 @@ void FldigiHost::undoWhileIdle()
 void FldigiHost::rpc(const QString &method, const QVariantList &params, Expect expect,
                      std::function<void(const QVariant &)> then)
 {
+    send(FldigiClient::Request::call(method, params, expect), std::move(then));
+}
+
+// The set, then the view's reads, in one request: its answer says what fldigi shows after the
+// set, at no extra round trip.
+void FldigiHost::setAndRead(const QString &method, const QVariantList &params, Then then)
+{
+    const QList<xmlrpc::Call> calls = QList<xmlrpc::Call>{{method, params}} + FldigiView::calls();
+    send(FldigiClient::Request::multicall(calls, method), [=, this](const QVariant &answer) {
+        QList<xmlrpc::Result> results;
+        try {
+            results = xmlrpc::results(answer, calls.size());
+        } catch (const BridgeFailure &failure) {
+            return fail({failure.cause, QStringLiteral("fldigi at %1 sent a malformed answer to %2: %3")
+                                            .arg(m_fldigi.address(), method, failure.text)});
+        }
+        if (results[0].fault)
+            return fail({Cause::Fault, QStringLiteral("fldigi refused %1: %2").arg(method, results[0].fault->text)});
+        m_view.store(m_view.readings(results.mid(1)));
+        then();
+    });
+}
+
+void FldigiHost::send(const FldigiClient::Request &request, std::function<void(const QVariant &)> then)
+{
     const quint64 generation = m_generation;
-    m_fldigi.call(method, params, expect,
-                  [this, generation, then = std::move(then)](const QVariant &value) {
+    if (!request.readsOnly) {
+        m_changing = true;
+        m_view.changing();
+    }
+    auto changeDone = [this, generation] {
+        if (generation == m_generation && std::exchange(m_changing, false))
+            m_view.changed();
+    };
+    m_fldigi.call(request,
+                  [=, this, then = std::move(then)](const QVariant &value) {
                       emit fldigiAnswered();
+                      changeDone();
                       if (generation == m_generation)
                           then(value);
                   },
-                  [this, generation](const BridgeFailure &failure) {
+                  [=, this](const BridgeFailure &failure) {
+                      changeDone();
                       if (generation == m_generation)
                           fail(failure);
                   });
@@ -239,25 +237,6 @@ void FldigiHost::awaitState(const QString &state, const QString &otherwise, Then
     });
 }
 
-// ---- Reads
-
-void FldigiHost::readValue(const QString &name, std::function<void(const QVariant &)> then)
-{
-    if (name == QLatin1StringView(contract::audioFq))
-        return rpc(QStringLiteral("modem.get_carrier"), {}, Expect::Int, then);
-    if (name == QLatin1StringView(contract::fqA))
-        return rpc(QStringLiteral("rig.get_frequency"), {}, Expect::Double, then);
-    // fldigi's SSB modem is no modem at all: the rig's mode tells SSB, AM and FM apart.
-    rpc(QStringLiteral("modem.get_name"), {}, Expect::String, [this, then](const QVariant &modem) {
-        if (modem.toString() != u"SSB" && modem.toString() != u"NULL")
-            return then(modem);
-        rpc(QStringLiteral("rig.get_mode"), {}, Expect::String, [then](const QVariant &rigMode) {
-            const QString mode = rigMode.toString();
-            then(mode == u"USB" || mode == u"LSB" ? QStringLiteral("SSB") : mode);
-        });
-    });
-}
-
 // ---- Macros
 
 void FldigiHost::runSteps(const QList<MacroStep> &steps, qsizetype index)
@@ -278,9 +257,9 @@ void FldigiHost::carryOut(const MacroStep &step, Then then)
     case Action::Text:
         return call(QStringLiteral("text.add_tx"), {step.text});
     case Action::AudioFq:
-        return call(QStringLiteral("modem.set_carrier"), {int(step.hz)}); // fldigi clamps it to the modem
+        return setAndRead(QStringLiteral("modem.set_carrier"), {int(step.hz)}, then); // fldigi clamps it to the modem
     case Action::RigFq:
-        return call(QStringLiteral("rig.set_frequency"), {step.hz});
+        return setAndRead(QStringLiteral("rig.set_frequency"), {step.hz}, then);
     case Action::Mode:
         return setMode(step.text, then);
     case Action::Transmit:
@@ -313,9 +292,7 @@ void FldigiHost::setMode(const QString &mode, Then then)
     rpc(QStringLiteral("modem.set_by_name"), {modem}, Expect::Anything, [=, this](const QVariant &answer) {
         if (answer.toString() == u"No such modem")
             return fail({Cause::NotCarriedOut, QStringLiteral("fldigi has no modem %1").arg(modem)});
-        auto setRigMode = [=, this](const QString &rigMode) {
-            rpc(QStringLiteral("rig.set_mode"), {rigMode}, Expect::Anything, [then](const QVariant &) { then(); });
-        };
+        auto setRigMode = [=, this](const QString &rigMode) { setAndRead(QStringLiteral("rig.set_mode"), {rigMode}, then); };
         if (mode == u"AM" || mode == u"FM")
             return setRigMode(mode);
         if (mode != u"SSB")

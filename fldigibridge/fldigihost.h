@@ -2,6 +2,7 @@
 #pragma once
 
 #include "bridgefailure.h"
+#include "fldigiclient.h"
 #include "macrosteps.h"
 #include "xmlrpc.h"
 
@@ -14,11 +15,13 @@
 #include <functional>
 
 class BridgeLog;
-class FldigiClient;
+class FldigiView;
 
-// The host's members carried out on fldigi, one call at a time, each within its own time from
+// The host's macros carried out on fldigi, one call at a time, each within its own time from
 // its arrival: a call queued behind another counts from when it came. A call that runs out of
-// time or fails ends at once; nothing more of it is sent to fldigi.
+// time or fails ends at once; nothing more of it is sent to fldigi. A step that sets a value
+// reads fldigi's values in the same request, after the set, and the view keeps them: a read
+// after the reply shows what the macro set.
 //
 // A transmission that a failed call asked for is undone: when fldigi answers again, it is
 // put back to receive before anything else is done, and the log says so.
@@ -40,20 +43,10 @@ public:
         int unkeyRetryMs = 1000;    // how often fldigi is tried while a transmission is to be undone
     };
 
-    FldigiHost(FldigiClient &fldigi, BridgeLog &log, Timing timing, QObject *parent = nullptr);
+    FldigiHost(FldigiClient &fldigi, FldigiView &view, BridgeLog &log, Timing timing, QObject *parent = nullptr);
 
-    static bool readable(const QString &name); // AudioFq, FqA, Mode
-
-    // AudioFq as an int, FqA as a double, Mode as a string.
-    void read(const QString &name, Done done);
-    // All three, as a map.
-    void readAll(Done done);
     // Done when every step has been carried out, or at the first that cannot be.
     void executeMacros(const QString &macros, Done done);
-    // Done when fldigi answers, or fails when it does not; a failure is not logged.
-    void ping(Done done);
-
-    bool idle() const { return !m_running && m_queue.isEmpty(); }
 
 signals:
     void fldigiAnswered();
@@ -65,7 +58,7 @@ private:
         QDeadlineTimer deadline = {};
         std::function<void()> run = {};
         Done done = {};
-        bool quiet = false;        // its failure is not logged: fldigi is asked often
+        bool quiet = false;        // its failure is logged by whoever runs it
         bool afterRestore = false; // it waited behind a try to undo a transmission: no second try
     };
     using Then = std::function<void()>;
@@ -77,6 +70,7 @@ private:
     void setUndo(Undo next, const QString &failure = {});
     void undoWhileIdle();
 
+    bool idle() const { return !m_running && m_queue.isEmpty(); }
     void enqueue(Job job);
     void startNext();
     void succeed(const QVariant &result = {});
@@ -86,10 +80,11 @@ private:
 
     void rpc(const QString &method, const QVariantList &params, xmlrpc::Expect expect,
              std::function<void(const QVariant &)> then);
+    void setAndRead(const QString &method, const QVariantList &params, Then then);
+    void send(const FldigiClient::Request &request, std::function<void(const QVariant &)> then);
     void after(int ms, Then then);
     void awaitState(const QString &state, const QString &otherwise, Then then);
 
-    void readValue(const QString &name, std::function<void(const QVariant &)> then);
     void runSteps(const QList<MacroStep> &steps, qsizetype index);
     void carryOut(const MacroStep &step, Then then);
     void setMode(const QString &mode, Then then);
@@ -98,6 +93,7 @@ private:
     void restoreReceive(bool confirming);
 
     FldigiClient &m_fldigi;
+    FldigiView &m_view;
     BridgeLog &m_log;
     const Timing m_timing;
 
@@ -109,6 +105,7 @@ private:
     QString m_step;       // the step in progress, to name it in a failure
     QString m_awaiting;   // set while waiting for fldigi to change state
     bool m_askedToTransmit = false; // the running call has sent main.tx
+    bool m_changing = false;        // a request that may change fldigi is in flight
     QElapsedTimer m_keyedAt;        // when fldigi was last seen to start transmitting for us
 
     Undo m_undo = Undo::None;

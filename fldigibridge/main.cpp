@@ -5,6 +5,7 @@
 #include "contract.h"
 #include "fldigiclient.h"
 #include "fldigihost.h"
+#include "fldigiview.h"
 #include "namekeeper.h"
 
 #include <QCommandLineParser>
@@ -58,14 +59,17 @@ int main(int argc, char *argv[])
         log.error(QStringLiteral("no D-Bus session bus: ") + bus.lastError().message());
         return 1;
     }
-    FldigiClient fldigi(url);
-    FldigiHost host(fldigi, log, {.callMs = timeoutMs});
-    BridgeObject object(host);
+    // Two connections: a refresh of the view never holds up a macro, nor a macro a read.
+    FldigiClient viewConnection(url), callConnection(url);
+    FldigiView view(viewConnection, log, {.callMs = timeoutMs});
+    FldigiHost host(callConnection, view, log, {.callMs = timeoutMs});
+    BridgeObject object(bus, view, host);
     if (!bus.registerVirtualObject(QString::fromLatin1(contract::objectPath), &object)) {
         log.error(QStringLiteral("cannot serve ") + QString::fromLatin1(contract::objectPath));
         return 1;
     }
-    log.info(QStringLiteral("looking for fldigi at ") + fldigi.address());
-    NameKeeper name(bus, host, log);
+    log.info(QStringLiteral("looking for fldigi at ") + callConnection.address());
+    NameKeeper name(bus, view, host, log);
+    view.start();
     return QCoreApplication::exec();
 }

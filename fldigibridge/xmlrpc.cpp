@@ -216,6 +216,47 @@ private:
     QXmlStreamReader m_xml;
 };
 
+// <value>...</value>
+void writeValue(QXmlStreamWriter &xml, const QVariant &value)
+{
+    xml.writeStartElement(QStringLiteral("value"));
+    switch (value.metaType().id()) {
+    case QMetaType::Int:
+        xml.writeTextElement(QStringLiteral("int"), QString::number(value.toInt()));
+        break;
+    case QMetaType::Double:
+        xml.writeTextElement(QStringLiteral("double"), QString::number(value.toDouble(), 'f', 6));
+        break;
+    case QMetaType::Bool:
+        xml.writeTextElement(QStringLiteral("boolean"), value.toBool() ? "1" : "0");
+        break;
+    case QMetaType::QVariantList:
+        xml.writeStartElement(QStringLiteral("array"));
+        xml.writeStartElement(QStringLiteral("data"));
+        for (const QVariant &item : value.toList())
+            writeValue(xml, item);
+        xml.writeEndElement();
+        xml.writeEndElement();
+        break;
+    case QMetaType::QVariantMap: {
+        xml.writeStartElement(QStringLiteral("struct"));
+        const QVariantMap members = value.toMap();
+        for (auto it = members.cbegin(); it != members.cend(); ++it) {
+            xml.writeStartElement(QStringLiteral("member"));
+            xml.writeTextElement(QStringLiteral("name"), xmlSafe(it.key()));
+            writeValue(xml, it.value());
+            xml.writeEndElement();
+        }
+        xml.writeEndElement();
+        break;
+    }
+    default:
+        xml.writeTextElement(QStringLiteral("string"), xmlSafe(value.toString()));
+        break;
+    }
+    xml.writeEndElement();
+}
+
 } // namespace
 
 QByteArray request(const QString &method, const QVariantList &params)
@@ -228,26 +269,45 @@ QByteArray request(const QString &method, const QVariantList &params)
     xml.writeStartElement(QStringLiteral("params"));
     for (const QVariant &param : params) {
         xml.writeStartElement(QStringLiteral("param"));
-        xml.writeStartElement(QStringLiteral("value"));
-        switch (param.metaType().id()) {
-        case QMetaType::Int:
-            xml.writeTextElement(QStringLiteral("int"), QString::number(param.toInt()));
-            break;
-        case QMetaType::Double:
-            xml.writeTextElement(QStringLiteral("double"), QString::number(param.toDouble(), 'f', 6));
-            break;
-        case QMetaType::Bool:
-            xml.writeTextElement(QStringLiteral("boolean"), param.toBool() ? "1" : "0");
-            break;
-        default:
-            xml.writeTextElement(QStringLiteral("string"), xmlSafe(param.toString()));
-            break;
-        }
-        xml.writeEndElement();
+        writeValue(xml, param);
         xml.writeEndElement();
     }
     xml.writeEndDocument();
     return body;
+}
+
+bool readsOnly(const QString &method)
+{
+    return method.section(u'.', 1).startsWith(u"get_");
+}
+
+QByteArray multicall(const QList<Call> &calls)
+{
+    QVariantList entries;
+    for (const Call &call : calls)
+        entries.append(QVariantMap{{QStringLiteral("methodName"), call.method}, {QStringLiteral("params"), call.params}});
+    return request(QStringLiteral("system.multicall"), QVariantList{QVariant(entries)}); // one parameter: the array
+}
+
+QList<Result> results(const QVariant &answer, qsizetype count)
+{
+    if (answer.metaType() != QMetaType::fromType<QVariantList>())
+        malformed(QStringLiteral("an array of results was expected, not %1").arg(typeName(answer)));
+    const QVariantList entries = answer.toList();
+    if (entries.size() != count)
+        malformed(QStringLiteral("%1 results were expected, not %2").arg(count).arg(entries.size()));
+    QList<Result> results;
+    for (const QVariant &entry : entries) {
+        if (entry.metaType() == QMetaType::fromType<QVariantList>() && entry.toList().size() == 1) {
+            results.append({entry.toList().constFirst(), std::nullopt});
+            continue;
+        }
+        const QVariant text = entry.toMap().value(QStringLiteral("faultString"));
+        if (entry.metaType() != QMetaType::fromType<QVariantMap>() || text.metaType() != QMetaType::fromType<QString>())
+            malformed(QStringLiteral("a result is neither one value nor a fault, but %1").arg(typeName(entry)));
+        results.append({{}, BridgeFailure{BridgeFailure::Cause::Fault, text.toString()}});
+    }
+    return results;
 }
 
 QVariant answer(const QByteArray &body)

@@ -5,6 +5,8 @@
 #include "hostfailure.h"
 #include "privatebus.h"
 
+#include <QDBusConnection>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -45,6 +47,16 @@ private:
     quint16 m_port = 0;
 };
 
+// Receives PropertiesChanged signals.
+class ChangeListener : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QVariantMap> changes;
+public slots:
+    void changed(const QString &, const QVariantMap &properties, const QStringList &) { changes.append(properties); }
+};
+
 } // namespace
 
 // palvo2-fldigi owns the host's name only while fldigi answers: a panel started meanwhile
@@ -55,6 +67,7 @@ class TestBridgeName : public QObject
 
 private slots:
     void nameFollowsFldigi();
+    void changesAreSignalled();
 };
 
 void TestBridgeName::nameFollowsFldigi()
@@ -96,6 +109,32 @@ void TestBridgeName::nameFollowsFldigi()
     QCOMPARE(panel->read("AudioFq").toInt(), 1500); // the same bridge, under the same unique name
     bridge.kill();
     bridge.waitForFinished();
+}
+
+// PropertiesChanged on the bus, for a macro of its own before its reply, and for a change made
+// in fldigi itself with no one reading.
+void TestBridgeName::changesAreSignalled()
+{
+    PrivateBus bus;
+    QVERIFY(bus.isRunning());
+    FakeFldigi fldigi;
+    TiedProcess bridge;
+    bridge.setProcessEnvironment(bus.environment());
+    bridge.start(PALVO2_FLDIGI_PATH, {"--url", QString("http://127.0.0.1:%1/RPC2").arg(fldigi.port())});
+    QVERIFY(bridge.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(bus.nameHasOwner(contract::busName), 10000);
+    ChangeListener listener;
+    QDBusConnection connection = bus.connect("listener");
+    QVERIFY(connection.connect(QString(), contract::objectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                               &listener, SLOT(changed(QString, QVariantMap, QStringList))));
+    auto script = DBusHost::attach(connection);
+
+    script->call(contract::executeMacros, "<AUDIOFQ:1234>");
+    QTRY_COMPARE_WITH_TIMEOUT(listener.changes.size(), 1, 10000);
+    QCOMPARE(listener.changes[0], (QVariantMap{{"AudioFq", 1234}}));
+    fldigi.answer("rig.get_frequency", "<double>7074000.000000</double>"); // the operator retunes
+    QTRY_COMPARE_WITH_TIMEOUT(listener.changes.size(), 2, 10000);
+    QCOMPARE(listener.changes[1], (QVariantMap{{"FqA", 7074000.0}}));
 }
 
 QTEST_GUILESS_MAIN(TestBridgeName)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: fldigi's answers as they come off the connection, HTTP framing and
-// XML-RPC. Any bytes are read without a crash and within the bounds; fed a piece at a time
-// they give exactly what they give whole.
+// XML-RPC, a multicall's results too. Any bytes are read without a crash and within the
+// bounds; fed a piece at a time they give exactly what they give whole.
 #include "bridgefailure.h"
 #include "httpreply.h"
 #include "xmlrpc.h"
@@ -52,6 +52,17 @@ QVariant outcome(QByteArrayView stream, qsizetype piece)
                 if (failure.cause != BridgeFailure::Cause::Malformed)
                     broken("a wrong type that is not called malformed");
             }
+        }
+        // As a multicall's answer: each result a value or a fault, never both or neither.
+        try {
+            const qsizetype count = value.toList().size();
+            for (const xmlrpc::Result &result : xmlrpc::results(value, count)) {
+                if (result.fault.has_value() == result.value.isValid())
+                    broken("a multicall result that is both a value and a fault, or neither");
+            }
+        } catch (const BridgeFailure &failure) {
+            if (failure.cause != BridgeFailure::Cause::Malformed)
+                broken("a malformed multicall answer that is not called malformed");
         }
         return value;
     } catch (const BridgeFailure &failure) {

@@ -6,14 +6,94 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QXmlStreamReader>
+
+namespace {
+
+// A value of a request: a scalar as "type:text", or the items of an array or a struct.
+struct Node
+{
+    QString scalar;
+    QList<Node> items;
+    QMap<QString, Node> members;
+};
+
+// At <value>: the value, up to its </value>.
+Node readValue(QXmlStreamReader &xml)
+{
+    Node node;
+    if (!xml.readNextStartElement())
+        return node;
+    const QString type = xml.name().toString();
+    if (type == u"array") {
+        xml.readNextStartElement(); // <data>
+        while (xml.readNextStartElement())
+            node.items.append(readValue(xml));
+        xml.readNextStartElement(); // </array>
+    } else if (type == u"struct") {
+        while (xml.readNextStartElement()) { // <member>
+            xml.readNextStartElement();
+            const QString name = xml.readElementText();
+            xml.readNextStartElement();
+            node.members.insert(name, readValue(xml));
+            xml.readNextStartElement(); // </member>
+        }
+    } else {
+        node.scalar = type + u':' + xml.readElementText();
+    }
+    xml.readNextStartElement(); // </value>
+    return node;
+}
+
+// Each method a request asks for, with its parameters: a multicall's one by one.
+QList<QPair<QString, QStringList>> methodsOf(const QByteArray &request)
+{
+    QXmlStreamReader xml(request);
+    QString method;
+    QList<Node> params;
+    xml.readNextStartElement(); // <methodCall>
+    while (xml.readNextStartElement()) {
+        if (xml.name() == u"methodName") {
+            method = xml.readElementText();
+            continue;
+        }
+        while (xml.readNextStartElement()) { // <param>
+            xml.readNextStartElement();
+            params.append(readValue(xml));
+            xml.readNextStartElement(); // </param>
+        }
+    }
+    auto scalars = [](const QList<Node> &nodes) {
+        QStringList texts;
+        for (const Node &node : nodes)
+            texts.append(node.scalar);
+        return texts;
+    };
+    if (method != u"system.multicall")
+        return {{method, scalars(params)}};
+    QList<QPair<QString, QStringList>> methods;
+    for (const Node &entry : params.value(0).items)
+        methods.append({entry.members.value("methodName").scalar.section(u':', 1),
+                        scalars(entry.members.value("params").items)});
+    return methods;
+}
+
+QByteArray http(const QByteArray &xml)
+{
+    return "HTTP/1.1 200 OK\r\nServer: XMLRPC++ 0.8\r\nContent-Type: text/xml\r\nContent-length: "
+           + QByteArray::number(xml.size()) + "\r\n\r\n" + xml;
+}
+
+QByteArray faultStruct(const QString &text)
+{
+    return "<struct><member><name>faultCode</name><value><i4>-1</i4></value></member><member><name>faultString"
+           "</name><value>" + text.toHtmlEscaped().toUtf8() + "</value></member></struct>";
+}
+
+} // namespace
 
 FakeFldigi::FakeFldigi(quint16 port) : m_port(port)
 {
-    m_answers = {{"modem.get_carrier", "<i4>1500</i4>"},
-                 {"rig.get_frequency", "<double>14070000.000000</double>"},
-                 {"modem.get_name", "BPSK31"},
-                 {"rig.get_mode", "USB"},
-                 {"modem.set_by_name", "BPSK31"}};
     start();
     m_ready.acquire();
 }
@@ -28,6 +108,12 @@ QStringList FakeFldigi::calls()
 {
     QMutexLocker lock(&m_mutex);
     return m_calls;
+}
+
+int FakeFldigi::requests()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_requests;
 }
 
 int FakeFldigi::connections()
@@ -48,10 +134,19 @@ void FakeFldigi::answer(const QString &method, const QByteArray &valueXml)
     m_answers[method] = valueXml;
 }
 
+void FakeFldigi::fault(const QString &method, const QString &text)
+{
+    QMutexLocker lock(&m_mutex);
+    m_faults[method] = text;
+}
+
 void FakeFldigi::answerRaw(const QString &method, const QByteArray &http)
 {
     QMutexLocker lock(&m_mutex);
-    m_raw[method] = http;
+    if (http.isEmpty())
+        m_raw.remove(method);
+    else
+        m_raw[method] = http;
 }
 
 void FakeFldigi::setTrxStates(const QStringList &states)
@@ -60,10 +155,23 @@ void FakeFldigi::setTrxStates(const QStringList &states)
     m_trxStates = states;
 }
 
-void FakeFldigi::setDelay(int ms)
+void FakeFldigi::setDelay(int ms, const QString &method)
 {
     QMutexLocker lock(&m_mutex);
     m_delayMs = ms;
+    m_delayed = method;
+}
+
+void FakeFldigi::setCloseAfterAnswer(bool close)
+{
+    QMutexLocker lock(&m_mutex);
+    m_closeAfterAnswer = close;
+}
+
+void FakeFldigi::closeOnRequests(int count)
+{
+    QMutexLocker lock(&m_mutex);
+    m_closeOnRequests = count;
 }
 
 void FakeFldigi::setSilent(bool silent)
@@ -88,6 +196,14 @@ void FakeFldigi::dropConnections()
     });
 }
 
+void FakeFldigi::closeConnections()
+{
+    inThread([this] {
+        for (QTcpSocket *socket : m_context->findChildren<QTcpSocket *>())
+            socket->disconnectFromHost();
+    });
+}
+
 void FakeFldigi::inThread(std::function<void()> work)
 {
     QMetaObject::invokeMethod(m_context, std::move(work), Qt::BlockingQueuedConnection);
@@ -106,54 +222,111 @@ void FakeFldigi::take(QTcpSocket *socket)
         const bool close = buffer.left(end).toLower().contains("connection: close");
         const QByteArray request = buffer.mid(end + 4, length.captured(1).toInt());
         buffer.remove(0, end + 4 + request.size());
-        static const QRegularExpression name("<methodName>([^<]*)</methodName>");
-        static const QRegularExpression param("<value><(\\w+)>([^<]*)</\\1></value>");
-        QStringList params;
-        for (auto it = param.globalMatch(QString::fromUtf8(request)); it.hasNext();) {
-            const auto m = it.next();
-            params.append(m.captured(1) + u':' + m.captured(2));
-        }
+        const int served = socket->property("served").toInt();
+        socket->setProperty("served", served + 1);
         int delay = 0;
+        bool crossed = false, closeAfter = false;
         {
             QMutexLocker lock(&m_mutex);
-            m_calls.append(name.match(QString::fromUtf8(request)).captured(1) + u'(' + params.join(u',') + u')');
-            delay = m_delayMs;
+            ++m_requests;
+            const auto methods = methodsOf(request);
+            for (const auto &[method, params] : methods)
+                m_calls.append(method + u'(' + params.join(u',') + u')');
+            delay = m_delayed.isEmpty() || methods.value(0).first == m_delayed ? m_delayMs : 0;
+            crossed = served > 0 && m_closeOnRequests > 0;
+            m_closeOnRequests -= crossed ? 1 : 0;
+            closeAfter = close || m_closeAfterAnswer;
+        }
+        if (crossed) {
+            socket->disconnectFromHost();
+            return;
         }
         if (m_silent) {
             m_held.append({socket, request});
-        } else {
-            QTimer::singleShot(delay, socket, [this, socket, request, close] {
-                QByteArray answer = carryOut(request);
-                if (close) {
-                    socket->write(answer.replace("\r\n\r\n", "\r\nConnection: close\r\n\r\n"));
-                    socket->disconnectFromHost();
-                } else {
-                    socket->write(answer);
-                }
-            });
+            continue;
         }
+        QByteArray answer = carryOut(request);
+        QTimer::singleShot(delay, socket, [socket, answer, close, closeAfter]() mutable {
+            socket->write(close ? answer.replace("\r\n\r\n", "\r\nConnection: close\r\n\r\n") : answer);
+            if (closeAfter)
+                socket->disconnectFromHost();
+        });
     }
     socket->setProperty("buffer", buffer);
 }
 
 QByteArray FakeFldigi::carryOut(const QByteArray &request)
 {
-    static const QRegularExpression name("<methodName>([^<]*)</methodName>");
-    const QString method = name.match(QString::fromUtf8(request)).captured(1);
+    const auto methods = methodsOf(request);
     QMutexLocker lock(&m_mutex);
+    for (const auto &[method, params] : methods) {
+        if (m_raw.contains(method))
+            return m_raw.value(method);
+    }
+    bool fault = false;
+    const bool multicall = methods.size() != 1 || request.contains("system.multicall");
+    QByteArray value;
+    if (!multicall) {
+        value = result(methods.value(0).first, methods.value(0).second, &fault);
+        if (fault)
+            return http("<?xml version=\"1.0\"?>\r\n<methodResponse><fault><value>" + faultStruct(QString::fromUtf8(value))
+                        + "</value></fault></methodResponse>\r\n");
+    } else {
+        value = "<array><data>";
+        for (const auto &[method, params] : methods) {
+            const QByteArray one = result(method, params, &fault);
+            value += fault ? "<value>" + faultStruct(QString::fromUtf8(one)) + "</value>"
+                           : "<value><array><data><value>" + one + "</value></data></array></value>";
+        }
+        value += "</data></array>";
+    }
+    return http("<?xml version=\"1.0\"?>\r\n<methodResponse><params><param>\r\n\t<value>" + value
+                + "</value>\r\n</param></params></methodResponse>\r\n");
+}
+
+// What one method answers, as value XML, carrying it out on the state; a fault's text when
+// *fault is set. Called with the mutex held.
+QByteArray FakeFldigi::result(const QString &method, const QStringList &params, bool *fault)
+{
+    *fault = m_faults.contains(method);
+    if (*fault)
+        return m_faults.value(method).toUtf8();
     if (method == u"main.tx")
         m_trx = QStringLiteral("TX");
     else if (method == u"main.abort" || method == u"main.rx")
         m_trx = QStringLiteral("RX");
-    if (m_raw.contains(method))
-        return m_raw.value(method);
-    QByteArray value = m_answers.value(method, "");
+    if (m_answers.contains(method))
+        return m_answers.value(method);
+    const QString param = params.value(0).section(u':', 1);
+    const QByteArray carrier = "<i4>" + QByteArray::number(m_carrier) + "</i4>";
+    const QByteArray frequency = "<double>" + m_frequency.toUtf8() + "</double>";
+    const QByteArray modem = m_modem.toUtf8();
+    if (method == u"modem.get_carrier")
+        return carrier;
+    if (method == u"rig.get_frequency")
+        return frequency;
+    if (method == u"modem.get_name")
+        return modem;
+    if (method == u"rig.get_mode")
+        return m_rigMode.toUtf8();
     if (method == u"main.get_trx_state")
-        value = (m_trxStates.isEmpty() ? m_trx : m_trxStates.takeFirst()).toUtf8();
-    const QByteArray xml = "<?xml version=\"1.0\"?>\r\n<methodResponse><params><param>\r\n\t<value>" + value
-                           + "</value>\r\n</param></params></methodResponse>\r\n";
-    return "HTTP/1.1 200 OK\r\nServer: XMLRPC++ 0.8\r\nContent-Type: text/xml\r\nContent-length: "
-           + QByteArray::number(xml.size()) + "\r\n\r\n" + xml;
+        return (m_trxStates.isEmpty() ? m_trx : m_trxStates.takeFirst()).toUtf8();
+    if (method == u"modem.set_carrier") {
+        m_carrier = param.toInt();
+        return carrier;
+    }
+    if (method == u"rig.set_frequency") {
+        m_frequency = param;
+        return frequency;
+    }
+    if (method == u"modem.set_by_name") {
+        m_modem = param;
+        m_carrier = 1500; // fldigi resets the carrier with the modem
+        return modem;
+    }
+    if (method == u"rig.set_mode")
+        m_rigMode = param;
+    return {};
 }
 
 void FakeFldigi::run()

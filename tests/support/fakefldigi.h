@@ -2,8 +2,8 @@
 #pragma once
 
 #include <QMap>
-#include <QPointer>
 #include <QMutex>
+#include <QPointer>
 #include <QSemaphore>
 #include <QStringList>
 #include <QThread>
@@ -12,9 +12,11 @@
 
 class QTcpSocket;
 
-// An XML-RPC server on loopback in a thread of its own, answering fldigi's methods from a
-// table over kept-alive connections, and recording every call as "method(type:value,...)".
-// It keeps a transmit state as fldigi does: main.tx makes it TX, main.abort and main.rx RX.
+// An XML-RPC server on loopback in a thread of its own, standing in for fldigi over kept-alive
+// connections, system.multicall included. It records every method it receives, each of a
+// multicall on its own, as "method(type:value,...)", and keeps fldigi's state: the carrier, rig
+// frequency, modem and rig mode that the set methods change and the get methods read, and the
+// transmit state (main.tx makes it TX, main.abort and main.rx RX).
 class FakeFldigi : public QThread
 {
 public:
@@ -23,17 +25,27 @@ public:
 
     quint16 port() const { return m_port; }
     QStringList calls();
+    int requests();  // HTTP requests, a multicall counting one
     int connections();
     QString trxState();
 
-    void answer(const QString &method, const QByteArray &valueXml); // e.g. "<i4>1500</i4>"
-    void answerRaw(const QString &method, const QByteArray &http);  // the whole HTTP answer
+    void answer(const QString &method, const QByteArray &valueXml); // always this, e.g. "<i4>1500</i4>"
+    void fault(const QString &method, const QString &text);         // a fault, in place in a multicall
+    void answerRaw(const QString &method, const QByteArray &http);  // the whole HTTP answer to its request; {}: none
     void setTrxStates(const QStringList &states); // main.get_trx_state answers these first
-    void setDelay(int ms);                        // each answer comes this late
+    // Each request is carried out as it comes and answered this late; with a method, only the
+    // requests that start with it.
+    void setDelay(int ms, const QString &method = {});
     // Silent: requests are taken in but neither carried out nor answered, as by a stopped
     // fldigi. Back: they are carried out in order, and answered where the client still listens.
     void setSilent(bool silent);
-    void dropConnections(); // closes every connection, as a restarted server would
+    void dropConnections();  // resets every connection, as a restarted server would
+    void closeConnections(); // closes every connection, as a server closing idle ones would
+    // Closes each connection right after its answer, without saying so in the answer.
+    void setCloseAfterAnswer(bool close);
+    // The next count requests that come on a connection that has carried one before are taken
+    // in, recorded, and answered by closing the connection: each crossed a close.
+    void closeOnRequests(int count);
 
 protected:
     void run() override;
@@ -47,17 +59,27 @@ private:
 
     void take(QTcpSocket *socket);
     QByteArray carryOut(const QByteArray &request); // the HTTP answer
+    QByteArray result(const QString &method, const QStringList &params, bool *fault);
     void inThread(std::function<void()> work);
 
     QMutex m_mutex;
     QStringList m_calls;
     QMap<QString, QByteArray> m_answers;
+    QMap<QString, QString> m_faults;
     QMap<QString, QByteArray> m_raw;
     QStringList m_trxStates;
     QString m_trx = QStringLiteral("RX");
+    int m_carrier = 1500;
+    QString m_frequency = QStringLiteral("14070000.000000");
+    QString m_modem = QStringLiteral("BPSK31");
+    QString m_rigMode = QStringLiteral("USB");
     QList<Held> m_held;
+    int m_requests = 0;
     int m_connections = 0;
     int m_delayMs = 0;
+    QString m_delayed; // empty: every request
+    int m_closeOnRequests = 0;
+    bool m_closeAfterAnswer = false;
     bool m_silent = false;
     quint16 m_port;
     QObject *m_context = nullptr;

@@ -3,11 +3,14 @@
 #include "fakefldigi.h"
 #include "fldigiclient.h"
 #include "fldigihost.h"
+#include "fldigiview.h"
 #include "httpreply.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QThread>
 #include <QTextStream>
 
 #include <optional>
@@ -25,6 +28,9 @@ struct Outcome
 };
 
 using Call = std::function<void(FldigiHost::Done)>;
+
+// What one refresh of the view asks fldigi, as the fake records it.
+const QStringList viewReads{"modem.get_carrier()", "rig.get_frequency()", "modem.get_name()", "rig.get_mode()"};
 
 QByteArray http(const QByteArray &body)
 {
@@ -62,36 +68,51 @@ private slots:
     void answersAreBoundedAndTyped();
     void everyCallWithinItsTime();
     void failedTransmitIsUndone();
-    void oneConnectionForManyReads();
+    void oneConnectionForManyCalls();
     void logLines_data();
     void logLines();
+    void viewAnswersReads_data();
+    void viewAnswersReads();
+    void refreshesKeepTheirRate();
+    void readYourWrites_data();
+    void readYourWrites();
+    void changesInFldigiAreAnnounced();
+    void closedConnections_data();
+    void closedConnections();
 
 private:
     std::shared_ptr<Outcome> start(const Call &call);
     Outcome run(const Call &call);
     Call macro(const QString &text) { return [=, this](FldigiHost::Done done) { host->executeMacros(text, done); }; }
-    Call read(const QString &name) { return [=, this](FldigiHost::Done done) { host->read(name, done); }; }
+    Call read(const QString &name) { return [=, this](FldigiView::Done done) { view->read(name, done); }; }
+    Call readAll() { return [=, this](FldigiView::Done done) { view->readAll(done); }; }
+    QUrl fakeUrl() const { return QUrl(QString("http://127.0.0.1:%1/RPC2").arg(fake->port())); }
 
     std::unique_ptr<FakeFldigi> fake;
-    std::unique_ptr<FldigiClient> client;
+    std::unique_ptr<FldigiClient> viewClient, callClient;
     QString errors;
     QTextStream errorStream{&errors};
     BridgeLog log{errorStream, false};
+    std::unique_ptr<FldigiView> view;
     std::unique_ptr<FldigiHost> host;
 };
 
 void TestFldigiBridge::init()
 {
     fake = std::make_unique<FakeFldigi>();
-    client = std::make_unique<FldigiClient>(QUrl(QString("http://127.0.0.1:%1/RPC2").arg(fake->port())));
+    viewClient = std::make_unique<FldigiClient>(fakeUrl());
+    callClient = std::make_unique<FldigiClient>(fakeUrl());
     errors.clear();
-    host = std::make_unique<FldigiHost>(*client, log, FldigiHost::Timing{.unkeyRetryMs = 100});
+    view = std::make_unique<FldigiView>(*viewClient, log, FldigiView::Timing{});
+    host = std::make_unique<FldigiHost>(*callClient, *view, log, FldigiHost::Timing{.unkeyRetryMs = 100});
 }
 
 void TestFldigiBridge::cleanup()
 {
     host.reset();
-    client.reset();
+    view.reset();
+    callClient.reset();
+    viewClient.reset();
     fake.reset();
 }
 
@@ -112,7 +133,8 @@ std::shared_ptr<Outcome> TestFldigiBridge::start(const Call &call)
 Outcome TestFldigiBridge::run(const Call &call)
 {
     const auto outcome = start(call);
-    static_cast<void>(QTest::qWaitFor([&] { return outcome->ms >= 0; }, 10000)); // else ms stays -1
+    if (!QTest::qWaitFor([&] { return outcome->ms >= 0; }, 10000))
+        outcome->failure = BridgeFailure{BridgeFailure::Cause::NotAnswering, "the test heard no answer"};
     return *outcome;
 }
 
@@ -123,10 +145,8 @@ void TestFldigiBridge::reads()
     QCOMPARE(audio.value.toInt(), 1500);
     QCOMPARE(run(read("FqA")).value, QVariant(14070000.0));
     QCOMPARE(run(read("Mode")).value, QVariant(QStringLiteral("BPSK31")));
-    QCOMPARE(run([this](FldigiHost::Done done) { host->readAll(done); }).value,
-             QVariant(QVariantMap{{"AudioFq", 1500}, {"FqA", 14070000.0}, {"Mode", "BPSK31"}}));
-    QCOMPARE(fake->calls(), (QStringList{"modem.get_carrier()", "rig.get_frequency()", "modem.get_name()",
-                                         "modem.get_carrier()", "rig.get_frequency()", "modem.get_name()"}));
+    QCOMPARE(run(readAll()).value, QVariant(QVariantMap{{"AudioFq", 1500}, {"FqA", 14070000.0}, {"Mode", "BPSK31"}}));
+    QCOMPARE(fake->calls(), viewReads); // one request for all of them
 }
 
 void TestFldigiBridge::modeFromRigMode_data()
@@ -151,29 +171,34 @@ void TestFldigiBridge::modeFromRigMode()
     QCOMPARE(run(read("Mode")).value.toString(), shown);
 }
 
+// A step that sets a value reads the view in the same request, after the set.
 void TestFldigiBridge::macrosMapToCalls_data()
 {
     QTest::addColumn<QStringList>("trxStates");
     QTest::addColumn<QString>("macro");
     QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<int>("requests");
+    auto andView = [](const QString &set) { return QStringList{set} + viewReads; };
     QTest::newRow("frequencies, text, clears; bad tags skipped")
         << QStringList{} << "<AUDIOFQ: 1234 ><ZFQ:7074.15>CQ de me<CLEARTXWINDOW><CLEARRXWINDOW><AUDIOFQ:12.5><NOPE>"
-        << QStringList{"modem.set_carrier(int:1234)", "rig.set_frequency(double:7074150.000000)",
-                       "text.add_tx(string:CQ de me)", "text.clear_tx()", "text.clear_rx()"};
+        << andView("modem.set_carrier(int:1234)") + andView("rig.set_frequency(double:7074150.000000)")
+               + QStringList{"text.add_tx(string:CQ de me)", "text.clear_tx()", "text.clear_rx()"}
+        << 5;
     QTest::newRow("TX waits for transmit") << QStringList{"RX", "TX"} << "<TX>"
-                                           << QStringList{"main.tx()", "main.get_trx_state()", "main.get_trx_state()"};
+                                           << QStringList{"main.tx()", "main.get_trx_state()", "main.get_trx_state()"} << 3;
     QTest::newRow("RX after the text") << QStringList{} << "k<RX>"
-                                       << QStringList{"text.add_tx(string:k)", "text.add_tx(string:^r)"};
+                                       << QStringList{"text.add_tx(string:k)", "text.add_tx(string:^r)"} << 2;
     QTest::newRow("RXANDCLEAR in receive") << QStringList{} << "<RXANDCLEAR>"
-                                           << QStringList{"main.get_trx_state()", "text.clear_tx()"};
+                                           << QStringList{"main.get_trx_state()", "text.clear_tx()"} << 2;
     QTest::newRow("RXANDCLEAR while transmitting")
         << QStringList{"TX", "TX", "RX"} << "<RXANDCLEAR>"
         << QStringList{"main.get_trx_state()", "main.abort()", "main.get_trx_state()", "main.get_trx_state()",
-                       "text.clear_tx()"};
+                       "text.clear_tx()"} << 5;
     QTest::newRow("a digital mode puts the rig in USB")
         << QStringList{} << "<MODE:AM><MODE:RTTY>"
-        << QStringList{"modem.set_by_name(string:SSB)", "rig.set_mode(string:AM)", "modem.set_by_name(string:RTTY)",
-                       "rig.set_mode(string:USB)"};
+        << QStringList{"modem.set_by_name(string:SSB)"} + andView("rig.set_mode(string:AM)")
+               + QStringList{"modem.set_by_name(string:RTTY)"} + andView("rig.set_mode(string:USB)")
+        << 4;
 }
 
 void TestFldigiBridge::macrosMapToCalls()
@@ -181,10 +206,12 @@ void TestFldigiBridge::macrosMapToCalls()
     QFETCH(QStringList, trxStates);
     QFETCH(QString, macro);
     QFETCH(QStringList, calls);
+    QFETCH(int, requests);
     fake->setTrxStates(trxStates);
     const Outcome outcome = run(this->macro(macro));
     QVERIFY2(!outcome.failure, qPrintable(outcome.failure ? outcome.failure->text : QString()));
     QCOMPARE(fake->calls(), calls);
+    QCOMPARE(fake->requests(), requests); // each a round trip to a fldigi across a network
 }
 
 void TestFldigiBridge::modeTable_data()
@@ -233,8 +260,8 @@ void TestFldigiBridge::ssbSideband()
     QFETCH(QString, sideband);
     fake->answer("rig.get_frequency", frequency);
     QVERIFY(!run(macro("<MODE:SSB>")).failure);
-    QCOMPARE(fake->calls(), (QStringList{"modem.set_by_name(string:SSB)", "rig.get_frequency()",
-                                         "rig.set_mode(string:" + sideband + ")"}));
+    QCOMPARE(fake->calls(), QStringList({"modem.set_by_name(string:SSB)", "rig.get_frequency()",
+                                         "rig.set_mode(string:" + sideband + ")"}) + viewReads);
 }
 
 // A failing step ends the call at once with its cause; the later steps are never sent.
@@ -358,26 +385,29 @@ void TestFldigiBridge::answersAreBoundedAndTyped()
 }
 
 // Each call is answered within its 1800 ms from its own arrival, whatever fldigi does, and
-// nothing of it is sent to fldigi after its answer.
+// nothing of it is sent to fldigi after its answer. A read does not wait behind a macro.
 void TestFldigiBridge::everyCallWithinItsTime()
 {
     fake->setDelay(1100);
-    fake->answer("modem.get_name", "SSB"); // a Mode read needs two calls
     const auto steps = start(macro("<AUDIOFQ:1><AUDIOFQ:2><AUDIOFQ:3>"));
+    const auto queued = start(macro("<ZFQ:1>"));
     const auto mode = start(read("Mode"));
     QTest::qWait(1000);
-    const auto rig = start(read("FqA"));
-    QVERIFY(QTest::qWaitFor([&] { return rig->ms >= 0; }, 5000));
+    const auto later = start(macro("<ZFQ:7074>"));
+    QVERIFY(QTest::qWaitFor([&] { return later->ms >= 0; }, 5000));
     QTest::qWait(1500);
 
-    for (const auto &outcome : {steps, mode, rig}) {
+    for (const auto &outcome : {steps, queued, later}) {
         QVERIFY(outcome->failure);
         QVERIFY2(outcome->ms >= 1750 && outcome->ms < 1950,
                  qPrintable(QString("%1 ms: %2").arg(outcome->ms).arg(outcome->failure->text)));
     }
     QVERIFY2(steps->failure->text.startsWith("<AUDIOFQ:2>: no answer"), qPrintable(steps->failure->text));
-    QVERIFY2(mode->failure->text.contains("busy"), qPrintable(mode->failure->text));
-    QCOMPARE(fake->calls(), (QStringList{"modem.set_carrier(int:1)", "modem.set_carrier(int:2)", "rig.get_frequency()"}));
+    QVERIFY2(queued->failure->text.contains("busy"), qPrintable(queued->failure->text));
+    QVERIFY2(later->failure->text.startsWith("<ZFQ:7074>: no answer"), qPrintable(later->failure->text));
+    QVERIFY2(!mode->failure && mode->ms < 1750, qPrintable(QString::number(mode->ms)));
+    QCOMPARE(fake->calls().filter(".set_"), (QStringList{"modem.set_carrier(int:1)", "modem.set_carrier(int:2)",
+                                                         "rig.set_frequency(double:7074000.000000)"}));
 }
 
 // A <TX> to a stopped fldigi fails; when fldigi resumes and keys, it is put back to receive
@@ -390,24 +420,24 @@ void TestFldigiBridge::failedTransmitIsUndone()
     QVERIFY(errors.contains("fldigi may have started transmitting"));
 
     fake->setSilent(false); // carries out the main.tx it was sent
-    const Outcome after = run(read("AudioFq"));
-    QCOMPARE(after.value, QVariant(1500));
+    const Outcome after = run(macro("<AUDIOFQ:1200>"));
+    QVERIFY(!after.failure);
     QCOMPARE(fake->trxState(), QStringLiteral("RX"));
     const QStringList calls = fake->calls();
     QVERIFY2(calls.indexOf("main.abort()") > calls.indexOf("main.tx()")
-                 && calls.indexOf("main.abort()") < calls.lastIndexOf("modem.get_carrier()"),
+                 && calls.indexOf("main.abort()") < calls.indexOf("modem.set_carrier(int:1200)"),
              qPrintable(calls.join(' ')));
     QVERIFY2(errors.contains("put back to receive (main.abort)"), qPrintable(errors));
 }
 
-void TestFldigiBridge::oneConnectionForManyReads()
+void TestFldigiBridge::oneConnectionForManyCalls()
 {
     for (int i = 0; i < 100; ++i)
-        QCOMPARE(run(read("AudioFq")).value, QVariant(1500));
+        QVERIFY(!run(macro("<CLEARRXWINDOW>")).failure);
     QCOMPARE(fake->connections(), 1);
     fake->dropConnections();
     QTest::qWait(50);
-    QCOMPARE(run(read("AudioFq")).value, QVariant(1500)); // reopened
+    QVERIFY(!run(macro("<CLEARRXWINDOW>")).failure); // reopened
     QCOMPARE(fake->connections(), 2);
 }
 
@@ -446,6 +476,201 @@ void TestFldigiBridge::logLines()
     log.warning("skipped");
     log.info("found");
     QCOMPARE(said, lines);
+}
+
+// A read is answered from a view younger than a second; an older view, or none after a
+// failure, is refreshed first; a method that faults in the view fails its property alone.
+void TestFldigiBridge::viewAnswersReads_data()
+{
+    QTest::addColumn<QString>("between"); // what happens between a first read and a second
+    QTest::addColumn<QString>("read");
+    QTest::addColumn<QVariant>("value");  // the second read's, or its failure's text
+    QTest::addColumn<int>("requests");
+    QTest::newRow("a fresh view") << "" << "AudioFq" << QVariant(1500) << 1;
+    QTest::newRow("a view older than a second") << "wait" << "AudioFq" << QVariant(1600) << 2;
+    QTest::newRow("after a failed refresh") << "refresh fails" << "AudioFq" << QVariant(1600) << 3;
+    QTest::newRow("after a macro failed part-way") << "macro fails" << "AudioFq" << QVariant(1600) << 4;
+    QTest::newRow("a method that faults")
+        << "rig faults" << "FqA" << QVariant("FqA: fldigi refused rig.get_frequency: no rig") << 2;
+    QTest::newRow("the others still read") << "rig faults" << "Mode" << QVariant("BPSK31") << 2;
+}
+
+void TestFldigiBridge::viewAnswersReads()
+{
+    QFETCH(QString, between);
+    QFETCH(QString, read);
+    QFETCH(QVariant, value);
+    QFETCH(int, requests);
+    QCOMPARE(run(this->read("AudioFq")).value, QVariant(1500));
+    if (between == "wait") {
+        QTest::qWait(1100);
+    } else if (between == "refresh fails") {
+        QTest::qWait(300); // old enough that a read refreshes the view for the next
+        fake->answerRaw("modem.get_carrier", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
+        run(this->read("FqA"));
+        QTRY_COMPARE(fake->requests(), 2);
+        QTest::qWait(50);
+        fake->answerRaw("modem.get_carrier", {});
+    } else if (between == "macro fails") {
+        fake->fault("text.add_tx", "busy");
+        QVERIFY(run(macro("<AUDIOFQ:1700>x")).failure);
+    } else if (between == "rig faults") {
+        fake->fault("rig.get_frequency", "no rig");
+        QTest::qWait(1100);
+    }
+    fake->answer("modem.get_carrier", "<i4>1600</i4>"); // fldigi changed meanwhile
+    const Outcome second = run(this->read(read));
+    QCOMPARE(second.failure ? QVariant(second.failure->text) : second.value, value);
+    QCOMPARE(fake->requests(), requests);
+}
+
+// A panel reading three values twice a second never waits for fldigi, even 300 ms away: one
+// refresh at most for each of its ticks, and not more than 4.5 requests a second. With no
+// reader, fldigi is read about once a second.
+void TestFldigiBridge::refreshesKeepTheirRate()
+{
+    fake->setDelay(300);
+    qint64 longest = 0;
+    const int ticks = 10;
+    QElapsedTimer polling;
+    polling.start();
+    for (int tick = 0; tick < ticks; ++tick) {
+        for (const char *name : {"AudioFq", "FqA", "Mode"}) {
+            const Outcome outcome = run(read(name));
+            QVERIFY(!outcome.failure);
+            if (tick > 0) // the first read after a quiet spell may wait for one refresh
+                longest = qMax(longest, outcome.ms);
+        }
+        QTest::qWait(500);
+    }
+    QVERIFY2(longest < 150, qPrintable(QString::number(longest)));
+    const int polled = fake->requests();
+    QVERIFY2(polled <= ticks && polled <= 4.5 * double(polling.elapsed()) / 1000, qPrintable(QString::number(polled)));
+
+    view->start();
+    QTest::qWait(4000);
+    const int idle = fake->requests() - polled;
+    QVERIFY2(idle >= 3 && idle <= 5, qPrintable(QString::number(idle)));
+}
+
+// A read that arrives after a macro's reply shows what it set, at no extra request, and the
+// change is announced before the reply. A refresh read before the change and answered after
+// it does not bring the old values back.
+void TestFldigiBridge::readYourWrites_data()
+{
+    QTest::addColumn<QString>("macro");
+    QTest::addColumn<QVariantMap>("shown");
+    QTest::addColumn<bool>("refreshInFlight");
+    QTest::newRow("audio") << "<AUDIOFQ:1234>" << QVariantMap{{"AudioFq", 1234}} << false;
+    QTest::newRow("rig") << "<ZFQ:7074>" << QVariantMap{{"FqA", 7074000.0}} << false;
+    QTest::newRow("mode, carrier reset") << "<AUDIOFQ:900><MODE:RTTY>" << QVariantMap{{"AudioFq", 1500}, {"Mode", "RTTY"}}
+                                         << false;
+    QTest::newRow("AM") << "<MODE:AM>" << QVariantMap{{"Mode", "AM"}} << false;
+    QTest::newRow("a refresh answered after the change") << "<AUDIOFQ:1234>" << QVariantMap{{"AudioFq", 1234}} << true;
+}
+
+void TestFldigiBridge::readYourWrites()
+{
+    QFETCH(QString, macro);
+    QFETCH(QVariantMap, shown);
+    QFETCH(bool, refreshInFlight);
+    QVERIFY(!run(readAll()).failure);
+    if (refreshInFlight) { // fldigi reads before the set, and its answer comes after the macro's
+        fake->setDelay(400, "modem.get_carrier");
+        QTest::qWait(300);
+        QVERIFY(!run(readAll()).failure);
+    }
+    QSignalSpy announced(view.get(), &FldigiView::valuesChanged);
+    QVariantMap announcedBeforeReply;
+    QVERIFY(!run([&](FldigiHost::Done done) {
+                host->executeMacros(macro, [&, done](const QVariant &result, const BridgeFailure *failure) {
+                    for (const QList<QVariant> &signal : std::as_const(announced))
+                        announcedBeforeReply.insert(signal[0].toMap());
+                    done(result, failure);
+                });
+            }).failure);
+    if (refreshInFlight)
+        QTest::qWait(500);
+    const int requests = fake->requests();
+    const QVariantMap after = run(readAll()).value.toMap();
+    QCOMPARE(fake->requests(), requests);
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
+        QCOMPARE(after.value(it.key()), it.value());
+        QCOMPARE(announcedBeforeReply.value(it.key()), it.value());
+    }
+}
+
+// A change made in fldigi itself is announced on the next refresh, with no reader, and only
+// a change is.
+void TestFldigiBridge::changesInFldigiAreAnnounced()
+{
+    QSignalSpy announced(view.get(), &FldigiView::valuesChanged);
+    view->start();
+    QTest::qWait(300);
+    fake->answer("rig.get_frequency", "<double>7074000.000000</double>");
+    QTRY_COMPARE_WITH_TIMEOUT(announced.size(), 1, 1500 + 1000);
+    QCOMPARE(announced[0][0].toMap(), (QVariantMap{{"FqA", 7074000.0}}));
+    QTest::qWait(2200);
+    QCOMPARE(announced.size(), 1);
+}
+
+// A kept connection that fldigi closed costs nothing: a close seen before a request costs a
+// new connection; a request that crosses the close is sent again when it only reads, and fails,
+// sent once, when it may change fldigi.
+void TestFldigiBridge::closedConnections_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QString>("close"); // "after each answer", "while idle", or the requests that cross a close
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("received"); // times fldigi took in the last request
+    QTest::newRow("reads, closed after each answer") << "read" << "after each answer" << "" << 1;
+    QTest::newRow("refreshes, closed after each answer") << "refresh" << "after each answer" << "" << 1;
+    QTest::newRow("a set after an idle connection closed") << "set" << "while idle" << "" << 1;
+    QTest::newRow("a read crossing a close") << "read" << "1" << "" << 2;
+    QTest::newRow("a refresh crossing a close") << "refresh" << "1" << "" << 2;
+    QTest::newRow("a set crossing a close")
+        << "set" << "1" << "closed the kept connection as modem.set_carrier went out; it was not sent again" << 1;
+    QTest::newRow("a set and read crossing a close")
+        << "set and read" << "1" << "closed the kept connection as modem.set_carrier went out" << 1;
+}
+
+void TestFldigiBridge::closedConnections()
+{
+    QFETCH(QString, request);
+    QFETCH(QString, close);
+    QFETCH(QString, failure);
+    QFETCH(int, received);
+    using Request = FldigiClient::Request;
+    const QList<xmlrpc::Call> sets{{"modem.set_carrier", {1234}}};
+    const QHash<QString, Request> requests{
+        {"read", Request::call("modem.get_carrier", {}, xmlrpc::Expect::Int)},
+        {"refresh", Request::multicall(FldigiView::calls(), "system.multicall")},
+        {"set", Request::call("modem.set_carrier", {1234}, xmlrpc::Expect::Anything)},
+        {"set and read", Request::multicall(sets + FldigiView::calls(), "modem.set_carrier")}};
+    auto send = [&](const Request &r) {
+        return run([&](FldigiHost::Done done) {
+            callClient->call(r, [done](const QVariant &v) { done(v, nullptr); },
+                             [done](const BridgeFailure &f) { done({}, &f); });
+        });
+    };
+    const bool afterEach = close == "after each answer";
+    fake->setCloseAfterAnswer(afterEach);
+    for (int i = 0; i < (afterEach ? 40 : 1); ++i)
+        QVERIFY(!send(requests["read"]).failure);
+    const qsizetype before = fake->calls().size();
+    if (close == "while idle") {
+        fake->closeConnections();
+        QThread::msleep(100); // the close has come, and the event loop has not seen it
+    }
+    fake->closeOnRequests(close.toInt());
+    const Outcome last = send(requests[request]);
+    if (failure.isEmpty())
+        QVERIFY2(!last.failure, qPrintable(last.failure ? last.failure->text : QString()));
+    else
+        QVERIFY2(last.failure && last.failure->text.contains(failure), qPrintable(last.failure ? last.failure->text : "none"));
+    const QString method = request.startsWith("set") ? "modem.set_carrier" : "modem.get_carrier";
+    if (!afterEach) // the close seen in time, or not: either way the answer is the same
+        QCOMPARE(int(fake->calls().mid(before).filter(method).size()), received);
 }
 
 QTEST_GUILESS_MAIN(TestFldigiBridge)

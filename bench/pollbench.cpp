@@ -10,10 +10,14 @@
 //   pollbench bridge SIM_BUS BRIDGE_BUS FLDIGI_URL BRIDGE_PID TICKS ROUNDS
 //                                ticks through palvo2-fldigi against ticks against palvo2-sim plus
 //                                three direct reads of fldigi, in alternating blocks
+//   pollbench remote BRIDGE FLDIGI_PORT SECONDS ROUNDS TRIP...
+//                                palvo2-fldigi with fldigi each round trip (ms) away: ticks, each
+//                                button's macro, fldigi's requests a second (remotebench.cpp)
 #include "contract.h"
 #include "dbushost.h"
 #include "form1.h"
 #include "httpreply.h"
+#include "remotebench.h"
 #include "sessionbus.h"
 #include "xmlrpc.h"
 
@@ -366,6 +370,8 @@ int main(int argc, char *argv[])
         return clicks(args.value(2).toInt());
     if (args.value(1) == u"bridge")
         return bridge(args);
+    if (args.value(1) == u"remote")
+        return remote(args);
     if (args.value(1) != u"startup")
         return 2;
 

@@ -61,7 +61,23 @@ void FldigiClient::call(const Request &request, Answer answer, Failure failed)
     m_answer = std::move(answer);
     m_failed = std::move(failed);
     m_resent = false;
-    ++m_calls;
+    m_sent = false;
+    const quint64 call = ++m_calls;
+    // A peer that closes each connection after its answer closes it a moment later: a change
+    // sent in that moment would cross the close, so it waits for the moment to pass.
+    const qint64 early = m_lastAnswer.isValid() ? closeGraceMs - m_lastAnswer.elapsed() : 0;
+    if (m_closingPeer && !m_request.readsOnly && early > 0 && m_socket.state() == QAbstractSocket::ConnectedState) {
+        QTimer::singleShot(early, this, [this, call] {
+            if (busy() && call == m_calls)
+                sendOnKeptOrNew();
+        });
+        return;
+    }
+    sendOnKeptOrNew();
+}
+
+void FldigiClient::sendOnKeptOrNew()
+{
     if (keptConnectionOpen()) {
         m_reused = true;
         return send();
@@ -73,11 +89,13 @@ void FldigiClient::call(const Request &request, Answer answer, Failure failed)
 // a look at the socket, without reading, tells. Bytes nobody asked for put it out of step.
 bool FldigiClient::keptConnectionOpen()
 {
-    if (m_socket.state() != QAbstractSocket::ConnectedState || m_socket.bytesAvailable() > 0)
+    if (m_socket.state() != QAbstractSocket::ConnectedState)
         return false;
     char byte;
     const ssize_t peeked = ::recv(int(m_socket.socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    return peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    const bool open = m_socket.bytesAvailable() == 0 && peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    m_closingPeer = m_closingPeer || !open;
+    return open;
 }
 
 void FldigiClient::connectAndSend()
@@ -112,7 +130,7 @@ QString FldigiClient::cancel()
 void FldigiClient::readAnswer()
 {
     const QByteArray bytes = m_socket.readAll();
-    if (!busy()) {
+    if (!busy() || !m_sent) {
         m_socket.abort(); // bytes nobody asked for: the connection is out of step
         return;
     }
@@ -133,6 +151,9 @@ void FldigiClient::readAnswer()
     }
     if (state != HttpReply::State::Complete)
         return;
+    m_lastAnswer.start();
+    if (m_reused)
+        m_closingPeer = false; // the peer kept the connection for another request
     if (!m_reply.keepAlive() || m_reply.excess())
         m_socket.abort();
     try {
@@ -149,11 +170,12 @@ void FldigiClient::readAnswer()
 
 void FldigiClient::socketError(QAbstractSocket::SocketError error)
 {
-    if (!busy()) {
+    const bool closed = error == QAbstractSocket::RemoteHostClosedError;
+    if (!busy() || (closed && !m_sent)) { // idle, or a change waiting for the close: it goes on a new one
+        m_closingPeer = m_closingPeer || closed;
         m_socket.abort();
         return;
     }
-    const bool closed = error == QAbstractSocket::RemoteHostClosedError;
     if (closed && m_sent) {
         // What came before the close may be a whole answer that ends with the connection.
         const QByteArray last = m_socket.readAll();
@@ -164,6 +186,7 @@ void FldigiClient::socketError(QAbstractSocket::SocketError error)
     }
     if (closed && m_sent && m_reused && !m_answered) {
         // The kept connection closed as the request went out: fldigi has not answered it.
+        m_closingPeer = true;
         if (m_request.readsOnly && !std::exchange(m_resent, true)) {
             // Not from within the socket's own error handling, which goes on after this.
             m_socket.abort();

@@ -5,6 +5,7 @@
 #include "httpreply.h"
 #include "xmlrpc.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTcpSocket>
 #include <QUrl>
@@ -18,7 +19,8 @@
 // fldigi, or a tunnel on the way, may close the kept connection between two calls. A close
 // noticed before a request goes out costs a new connection. A request that crosses the close
 // (no byte of its answer came) is sent once more on a new connection when it only reads; one
-// that may change fldigi is never sent twice: it fails, and says so.
+// that may change fldigi is never sent twice: it fails, and says so. Once the peer has been
+// seen closing connections, a change right after an answer waits a moment for the close.
 class FldigiClient : public QObject
 {
     Q_OBJECT
@@ -59,7 +61,11 @@ public:
     static QString refusal(const QUrl &url);
 
 private:
+    // How soon after its answer a peer that closes each connection has closed it.
+    static constexpr int closeGraceMs = 50;
+
     bool busy() const { return bool(m_answer); }
+    void sendOnKeptOrNew();
     bool keptConnectionOpen();
     void connectAndSend();
     void send();
@@ -80,5 +86,7 @@ private:
     bool m_reused = false;  // the request went out on a connection an earlier one used
     bool m_answered = false; // a byte of the answer has come
     bool m_resent = false;
+    bool m_closingPeer = false; // the peer was seen closing a connection it had answered on
+    QElapsedTimer m_lastAnswer;
     quint64 m_calls = 0; // tells a call from the one before it
 };

@@ -212,6 +212,10 @@ void FakeFldigi::inThread(std::function<void()> work)
 // Takes every whole request off the connection, in order.
 void FakeFldigi::take(QTcpSocket *socket)
 {
+    if (socket->property("closing").toBool()) { // answered its last: what comes now is never read
+        socket->readAll();
+        return;
+    }
     QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
     for (;;) {
         const qsizetype end = buffer.indexOf("\r\n\r\n");
@@ -248,8 +252,12 @@ void FakeFldigi::take(QTcpSocket *socket)
         QByteArray answer = carryOut(request);
         QTimer::singleShot(delay, socket, [socket, answer, close, closeAfter]() mutable {
             socket->write(close ? answer.replace("\r\n\r\n", "\r\nConnection: close\r\n\r\n") : answer);
-            if (closeAfter)
+            if (close)
                 socket->disconnectFromHost();
+            else if (closeAfter) { // a moment later, as a server does that closes once it has written
+                socket->setProperty("closing", true);
+                QTimer::singleShot(5, socket, [socket] { socket->disconnectFromHost(); });
+            }
         });
     }
     socket->setProperty("buffer", buffer);

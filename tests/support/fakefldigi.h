@@ -41,7 +41,7 @@ public:
     void setSilent(bool silent);
     void dropConnections();  // resets every connection, as a restarted server would
     void closeConnections(); // closes every connection, as a server closing idle ones would
-    // Closes each connection right after its answer, without saying so in the answer.
+    // Closes each connection a moment after its answer, without saying so in the answer.
     void setCloseAfterAnswer(bool close);
     // The next count requests that come on a connection that has carried one before are taken
     // in, recorded, and answered by closing the connection: each crossed a close.

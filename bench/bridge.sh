@@ -7,32 +7,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "${1:-}" != inside ]; then
-  scripts/deps
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-  cmake --build build -j"$(nproc)" >/dev/null
-  exec scripts/private-net bash "$0" inside
-fi
-
-source bench/display.sh
-mkdir -p "$scratch/cfg" "$scratch/home"
-echo '<FLDIGI_DEFS></FLDIGI_DEFS>' >"$scratch/cfg/fldigi_def.xml"
-sleep 0.5
-DISPLAY=$display HOME=$scratch/home fldigi --config-dir "$scratch/cfg/" --home-dir "$scratch/home/" >/dev/null 2>&1 &
-pids+=($!)
-
-bus() { # a private session bus; prints its address
-  mkdir -p "$scratch/$1"
-  dbus-daemon --session --nofork --print-address=1 --address="unix:dir=$scratch/$1" >"$scratch/$1/address" 2>/dev/null &
-  pids+=($!)
-  for _ in $(seq 50); do [ -s "$scratch/$1/address" ] && break; sleep 0.1; done
-}
+source bench/fldigi.sh
 bus simbus
+simbus=$bus_address
 bus bridgebus
-simbus=$(head -1 "$scratch/simbus/address")
-bridgebus=$(head -1 "$scratch/bridgebus/address")
-
-for _ in $(seq 150); do (exec 3<>/dev/tcp/127.0.0.1/7362) 2>/dev/null && break; sleep 0.1; done
+bridgebus=$bus_address
 DBUS_SESSION_BUS_ADDRESS=$simbus build/palvo2-sim >/dev/null 2>&1 &
 pids+=($!)
 DBUS_SESSION_BUS_ADDRESS=$bridgebus build/palvo2-fldigi 2>"$scratch/bridge.err" &

@@ -10,24 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "${1:-}" != inside ]; then
-  scripts/deps
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-  cmake --build build -j"$(nproc)" >/dev/null
-  exec scripts/private-net bash "$0" inside
-fi
-
-source bench/display.sh
-mkdir -p "$scratch/cfg" "$scratch/home"
-echo '<FLDIGI_DEFS></FLDIGI_DEFS>' >"$scratch/cfg/fldigi_def.xml"
-sleep 0.5
-DISPLAY=$display HOME=$scratch/home fldigi --config-dir "$scratch/cfg/" --home-dir "$scratch/home/" >/dev/null 2>&1 &
-pids+=($!)
-mkdir -p "$scratch/bus"
-dbus-daemon --session --nofork --print-address=1 --address="unix:dir=$scratch/bus" >"$scratch/bus/address" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$scratch/bus/address" ] && break; sleep 0.1; done
-for _ in $(seq 600); do (exec 3<>/dev/tcp/127.0.0.1/7362) 2>/dev/null && break; sleep 0.1; done
-
-DBUS_SESSION_BUS_ADDRESS=$(head -1 "$scratch/bus/address") QT_QPA_PLATFORM=offscreen \
+source bench/fldigi.sh
+bus bus
+DBUS_SESSION_BUS_ADDRESS=$bus_address QT_QPA_PLATFORM=offscreen \
   build/pollbench remote build/palvo2-fldigi 7362 "${BENCH_SECONDS:-10}" "${BENCH_ROUNDS:-3}" ${BENCH_TRIPS:-0 50 100 200 300}

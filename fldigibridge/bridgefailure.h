@@ -2,6 +2,9 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
+
+#include <functional>
 
 // Why a call on fldigi did not succeed, as the D-Bus caller and stderr are told it.
 struct BridgeFailure
@@ -31,3 +34,6 @@ struct BridgeFailure
             || cause == Cause::NotAnswering || cause == Cause::ConnectionLost;
     }
 };
+
+// How a call on the bridge ends: its result, or its failure (then the result is invalid).
+using BridgeDone = std::function<void(const QVariant &result, const BridgeFailure *failure)>;

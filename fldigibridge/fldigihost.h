@@ -30,8 +30,7 @@ class FldigiHost : public QObject
     Q_OBJECT
 
 public:
-    // The result, or the failure (then the result is invalid).
-    using Done = std::function<void(const QVariant &result, const BridgeFailure *failure)>;
+    using Done = BridgeDone;
 
     // How long things take; the tests shorten some.
     struct Timing

@@ -32,7 +32,7 @@ class FldigiView : public QObject
     Q_OBJECT
 
 public:
-    using Done = std::function<void(const QVariant &result, const BridgeFailure *failure)>;
+    using Done = BridgeDone;
 
     struct Timing
     {

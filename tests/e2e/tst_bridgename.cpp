@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "changelistener.h"
 #include "contract.h"
 #include "dbushost.h"
 #include "fakefldigi.h"
@@ -6,58 +7,8 @@
 #include "privatebus.h"
 
 #include <QDBusConnection>
-#include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-// A loopback port of the test's own that refuses connections: bound but not listening, so
-// that no other process takes it between one fake fldigi and the next. The fake listens on it
-// beside this socket (both allow the address to be reused; only one listens).
-class HeldPort
-{
-public:
-    HeldPort() : m_fd(socket(AF_INET, SOCK_STREAM, 0))
-    {
-        const int yes = 1;
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd < 0 || setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0
-            || bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-            || getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-    }
-    ~HeldPort()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    int m_fd;
-    quint16 m_port = 0;
-};
-
-// Receives PropertiesChanged signals.
-class ChangeListener : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QVariantMap> changes;
-public slots:
-    void changed(const QString &, const QVariantMap &properties, const QStringList &) { changes.append(properties); }
-};
-
-} // namespace
 
 // palvo2-fldigi owns the host's name only while fldigi answers: a panel started meanwhile
 // finds no host, and one already attached gets errors.
@@ -74,9 +25,11 @@ void TestBridgeName::nameFollowsFldigi()
 {
     PrivateBus bus;
     QVERIFY(bus.isRunning());
-    HeldPort held;
-    const quint16 port = held.port();
-    QVERIFY(port != 0);
+    // A port of the test's own that refuses connections: bound, not listening, so that no other
+    // process takes it between one fake fldigi and the next, each listening beside it.
+    QTcpSocket held;
+    QVERIFY(held.bind(QHostAddress::LocalHost, 0, QAbstractSocket::ReuseAddressHint));
+    const quint16 port = held.localPort();
     TiedProcess bridge;
     bridge.setProcessEnvironment(bus.environment());
     bridge.start(PALVO2_FLDIGI_PATH, {"--url", QString("http://127.0.0.1:%1/RPC2").arg(port)});
@@ -125,8 +78,7 @@ void TestBridgeName::changesAreSignalled()
     QTRY_VERIFY_WITH_TIMEOUT(bus.nameHasOwner(contract::busName), 10000);
     ChangeListener listener;
     QDBusConnection connection = bus.connect("listener");
-    QVERIFY(connection.connect(QString(), contract::objectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
-                               &listener, SLOT(changed(QString, QVariantMap, QStringList))));
+    QVERIFY(listener.listen(connection));
     auto script = DBusHost::attach(connection);
 
     script->call(contract::executeMacros, "<AUDIOFQ:1234>");

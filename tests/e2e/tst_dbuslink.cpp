@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "changelistener.h"
 #include "contract.h"
 #include "dbushost.h"
 #include "hostfailure.h"
@@ -13,19 +14,6 @@
 #include <QTest>
 
 #include <csignal>
-
-// Receives the stand-in host's PropertiesChanged signals.
-class ChangeListener : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QVariantMap> changes;
-public slots:
-    void changed(const QString &, const QVariantMap &properties, const QStringList &)
-    {
-        changes.append(properties);
-    }
-};
 
 // The D-Bus host link against palvo2-sim on a private bus.
 class TestDBusLink : public QObject
@@ -217,9 +205,7 @@ void TestDBusLink::simAnnouncesChanges()
 {
     QVERIFY(sim->start());
     ChangeListener listener;
-    QVERIFY(connection.connect(QString(), contract::objectPath, "org.freedesktop.DBus.Properties",
-                               "PropertiesChanged", &listener,
-                               SLOT(changed(QString, QVariantMap, QStringList))));
+    QVERIFY(listener.listen(connection));
     auto host = DBusHost::attach(connection);
     host->call("ExecuteMacros", "<MODE:RTTY><MODE:RTTY><AUDIOFQ:900>");
     QTRY_COMPARE_WITH_TIMEOUT(listener.changes.size(), 2, 10000);

@@ -6,75 +6,34 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QXmlStreamReader>
 
 namespace {
 
-// A value of a request: a scalar as "type:text", or the items of an array or a struct.
-struct Node
-{
-    QString scalar;
-    QList<Node> items;
-    QMap<QString, Node> members;
-};
-
-// At <value>: the value, up to its </value>.
-Node readValue(QXmlStreamReader &xml)
-{
-    Node node;
-    if (!xml.readNextStartElement())
-        return node;
-    const QString type = xml.name().toString();
-    if (type == u"array") {
-        xml.readNextStartElement(); // <data>
-        while (xml.readNextStartElement())
-            node.items.append(readValue(xml));
-        xml.readNextStartElement(); // </array>
-    } else if (type == u"struct") {
-        while (xml.readNextStartElement()) { // <member>
-            xml.readNextStartElement();
-            const QString name = xml.readElementText();
-            xml.readNextStartElement();
-            node.members.insert(name, readValue(xml));
-            xml.readNextStartElement(); // </member>
-        }
-    } else {
-        node.scalar = type + u':' + xml.readElementText();
-    }
-    xml.readNextStartElement(); // </value>
-    return node;
-}
-
-// Each method a request asks for, with its parameters: a multicall's one by one.
+// Each method a request asks for, with its parameters as "type:text": a multicall's one by one.
+// The requests are the bridge's own, written without spaces between the elements.
 QList<QPair<QString, QStringList>> methodsOf(const QByteArray &request)
 {
-    QXmlStreamReader xml(request);
-    QString method;
-    QList<Node> params;
-    xml.readNextStartElement(); // <methodCall>
-    while (xml.readNextStartElement()) {
-        if (xml.name() == u"methodName") {
-            method = xml.readElementText();
-            continue;
+    static const QRegularExpression name("<methodName>([^<]*)</methodName>");
+    static const QRegularExpression entry("<name>methodName</name><value><string>([^<]*)</string></value></member>"
+                                          "<member><name>params</name><value><array>(<data/>|<data>.*?</data>)</array>");
+    static const QRegularExpression param("<value><(\\w+)>([^<]*)</\\1></value>");
+    auto params = [](const QString &xml) {
+        QStringList found;
+        for (auto it = param.globalMatch(xml); it.hasNext();) {
+            const auto m = it.next();
+            found.append(m.captured(1) + u':' + m.captured(2));
         }
-        while (xml.readNextStartElement()) { // <param>
-            xml.readNextStartElement();
-            params.append(readValue(xml));
-            xml.readNextStartElement(); // </param>
-        }
-    }
-    auto scalars = [](const QList<Node> &nodes) {
-        QStringList texts;
-        for (const Node &node : nodes)
-            texts.append(node.scalar);
-        return texts;
+        return found;
     };
+    const QString xml = QString::fromUtf8(request);
+    const QString method = name.match(xml).captured(1);
     if (method != u"system.multicall")
-        return {{method, scalars(params)}};
+        return {{method, params(xml)}};
     QList<QPair<QString, QStringList>> methods;
-    for (const Node &entry : params.value(0).items)
-        methods.append({entry.members.value("methodName").scalar.section(u':', 1),
-                        scalars(entry.members.value("params").items)});
+    for (auto it = entry.globalMatch(xml); it.hasNext();) {
+        const auto m = it.next();
+        methods.append({m.captured(1), params(m.captured(2))});
+    }
     return methods;
 }
 

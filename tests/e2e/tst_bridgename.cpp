@@ -64,8 +64,8 @@ void TestBridgeName::nameFollowsFldigi()
     bridge.waitForFinished();
 }
 
-// PropertiesChanged on the bus, for a macro of its own before its reply, and for a change made
-// in fldigi itself with no one reading.
+// PropertiesChanged on the bus, for a macro of its own, and for a change made in fldigi itself
+// with no one reading; nothing while nothing changes.
 void TestBridgeName::changesAreSignalled()
 {
     PrivateBus bus;
@@ -87,6 +87,8 @@ void TestBridgeName::changesAreSignalled()
     fldigi.answer("rig.get_frequency", "<double>7074000.000000</double>"); // the operator retunes
     QTRY_COMPARE_WITH_TIMEOUT(listener.changes.size(), 2, 10000);
     QCOMPARE(listener.changes[1], (QVariantMap{{"FqA", 7074000.0}}));
+    QTest::qWait(2500); // fldigi read twice more, unchanged
+    QCOMPARE(listener.changes.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestBridgeName)

@@ -78,7 +78,6 @@ private slots:
     void refreshesKeepTheirRate();
     void readYourWrites_data();
     void readYourWrites();
-    void changesInFldigiAreAnnounced();
     void closedConnections_data();
     void closedConnections();
 
@@ -614,20 +613,6 @@ void TestFldigiBridge::readYourWrites()
         QCOMPARE(after.value(it.key()), it.value());
         QCOMPARE(announcedBeforeReply.value(it.key()), it.value());
     }
-}
-
-// A change made in fldigi itself is announced on the next refresh, with no reader, and only
-// a change is.
-void TestFldigiBridge::changesInFldigiAreAnnounced()
-{
-    QSignalSpy announced(view.get(), &FldigiView::valuesChanged);
-    view->start();
-    QTest::qWait(300);
-    fake->answer("rig.get_frequency", "<double>7074000.000000</double>");
-    QTRY_COMPARE_WITH_TIMEOUT(announced.size(), 1, 1500 + 1000);
-    QCOMPARE(announced[0][0].toMap(), (QVariantMap{{"FqA", 7074000.0}}));
-    QTest::qWait(2200);
-    QCOMPARE(announced.size(), 1);
 }
 
 // A kept connection that fldigi closed costs nothing: a close seen before a request costs a

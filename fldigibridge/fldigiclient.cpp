@@ -93,7 +93,8 @@ bool FldigiClient::keptConnectionOpen()
         return false;
     char byte;
     const ssize_t peeked = ::recv(int(m_socket.socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    const bool open = m_socket.bytesAvailable() == 0 && peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    const bool nothingYet = peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    const bool open = nothingYet && m_socket.bytesAvailable() == 0;
     m_closingPeer = m_closingPeer || !open;
     return open;
 }

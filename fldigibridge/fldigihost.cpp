@@ -96,8 +96,6 @@ void FldigiHost::finish(const QVariant &result, const BridgeFailure *failure)
     m_deadline.stop();
     ++m_generation;
     m_running = false;
-    if (std::exchange(m_changing, false))
-        m_view.changed();
     const Job job = std::exchange(m_job, {});
     if (failure) {
         m_view.forget();
@@ -195,23 +193,21 @@ void FldigiHost::setAndRead(const QString &method, const QVariantList &params, T
 void FldigiHost::send(const FldigiClient::Request &request, std::function<void(const QVariant &)> then)
 {
     const quint64 generation = m_generation;
-    if (!request.readsOnly) {
-        m_changing = true;
-        m_view.changing();
-    }
-    auto changeDone = [this, generation] {
-        if (generation == m_generation && std::exchange(m_changing, false))
-            m_view.changed();
+    // The view keeps no refresh that this request, when it may change fldigi, crossed.
+    auto changeSentOrEnded = [this, changes = !request.readsOnly] {
+        if (changes)
+            m_view.changeSentOrEnded();
     };
+    changeSentOrEnded();
     m_fldigi.call(request,
                   [=, this, then = std::move(then)](const QVariant &value) {
                       emit fldigiAnswered();
-                      changeDone();
+                      changeSentOrEnded();
                       if (generation == m_generation)
                           then(value);
                   },
                   [=, this](const BridgeFailure &failure) {
-                      changeDone();
+                      changeSentOrEnded();
                       if (generation == m_generation)
                           fail(failure);
                   });

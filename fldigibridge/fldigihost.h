@@ -104,7 +104,6 @@ private:
     QString m_step;       // the step in progress, to name it in a failure
     QString m_awaiting;   // set while waiting for fldigi to change state
     bool m_askedToTransmit = false; // the running call has sent main.tx
-    bool m_changing = false;        // a request that may change fldigi is in flight
     QElapsedTimer m_keyedAt;        // when fldigi was last seen to start transmitting for us
 
     Undo m_undo = Undo::None;

@@ -76,17 +76,6 @@ void FldigiView::readAll(Done done)
     ask({}, std::move(done));
 }
 
-void FldigiView::changing()
-{
-    ++m_changing;
-    ++m_changes;
-}
-
-void FldigiView::changed()
-{
-    --m_changing;
-}
-
 void FldigiView::store(const Readings &readings)
 {
     keep(readings);
@@ -148,10 +137,9 @@ void FldigiView::refresh()
     m_refreshing = true;
     m_refreshSent.start();
     m_refreshDeadline.start(m_timing.callMs);
-    const bool clean = m_changing == 0;
     const quint64 changes = m_changes;
     m_fldigi.call(FldigiClient::Request::multicall(calls(), QStringLiteral("system.multicall")),
-                  [this, clean, changes](const QVariant &answer) { refreshed(answer, clean && changes == m_changes); },
+                  [this, changes](const QVariant &answer) { refreshed(answer, changes == m_changes); },
                   [this](const BridgeFailure &failure) { refreshFailed(failure); });
 }
 

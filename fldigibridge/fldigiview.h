@@ -24,8 +24,9 @@ class FldigiClient;
 // twice a second never waits; with no reader, fldigi is read every idleMs, which also tells
 // whether it answers. One refresh is in flight at most.
 //
-// A refresh that crossed a change made by a call may show what was before it, and is not
-// kept; the change's own answer says what fldigi shows after it. A refresh or a call that
+// A refresh that crossed a change made by a call (the change went out or ended while the
+// refresh was in flight) may show what was before it, and is not kept; the change's own answer
+// says what fldigi shows after it. A refresh or a call that
 // fails leaves no view: the next read refreshes first. A changed value is announced.
 class FldigiView : public QObject
 {
@@ -62,9 +63,9 @@ public:
     void read(const QString &name, Done done);
     void readAll(Done done);
 
-    // Around every request of a call that may change fldigi.
-    void changing();
-    void changed();
+    // A request that may change fldigi went out, or ended: a refresh in flight across either may
+    // show what was before the change, and is not kept.
+    void changeSentOrEnded() { ++m_changes; }
     // What a change's own answer shows fldigi to be now.
     void store(const Readings &readings);
     // After a call that failed: what fldigi shows is not known.
@@ -106,6 +107,5 @@ private:
     QElapsedTimer m_refreshSent;
     QTimer m_refreshDeadline;
     QTimer m_idle;
-    int m_changing = 0;        // requests that may change fldigi, in flight
-    quint64 m_changes = 0;     // such requests sent so far
+    quint64 m_changes = 0;     // requests that may change fldigi, sent or ended so far
 };

@@ -25,9 +25,11 @@ bool VirtualDisplay::start()
         if (QFileInfo::exists(socket))
             continue;
         m_name = QStringLiteral(":%1").arg(number);
+        // Without -noreset the server resets whenever its last client leaves, and a program
+        // that connects during the reset is refused.
         m_xvfb.start(QStringLiteral("Xvfb"), {m_name, QStringLiteral("-screen"), QStringLiteral("0"),
                                               QStringLiteral("640x480x24"), QStringLiteral("-nolisten"),
-                                              QStringLiteral("tcp")});
+                                              QStringLiteral("tcp"), QStringLiteral("-noreset")});
         if (!m_xvfb.waitForStarted(5000))
             return false;
         QDeadlineTimer deadline(10000);

@@ -568,7 +568,7 @@ void TestFldigiBridge::refreshesKeepTheirRate()
     QVERIFY2(idle >= 3 && idle <= 5, qPrintable(QString::number(idle)));
 }
 
-// A read that arrives after a macro's reply shows what it set, at no extra request, and the
+// A read that arrives after a macro's reply shows what it set, answered at once from the view, and the
 // change is announced before the reply. A refresh read before the change and answered after
 // it does not bring the old values back.
 void TestFldigiBridge::readYourWrites_data()
@@ -606,9 +606,10 @@ void TestFldigiBridge::readYourWrites()
             }).failure);
     if (refreshInFlight)
         QTest::qWait(500);
-    const int requests = fake->requests();
-    const QVariantMap after = run(readAll()).value.toMap();
-    QCOMPARE(fake->requests(), requests);
+    // Before the event loop runs again: no round trip (a refresh it sends for the next read may follow).
+    const auto read = start(readAll());
+    QVERIFY(read->ms >= 0);
+    const QVariantMap after = read->value.toMap();
     for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
         QCOMPARE(after.value(it.key()), it.value());
         QCOMPARE(announcedBeforeReply.value(it.key()), it.value());

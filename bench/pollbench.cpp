@@ -121,12 +121,10 @@ QString ownerOf(const QDBusConnection &bus)
 // Blocks of ticks and blocks of three bare reads each, in turn, so that both see the same machine.
 int ticks(int count, int rounds)
 {
-    Form1 form([] { return std::unique_ptr<Host>(DBusHost::attachSessionBus()); });
-    form.Timer1->stop();
-    form.endProgram = [](int code) { std::exit(code); };
-    form.Form_Load();
-    if (!form.hostLoaded)
+    const std::unique_ptr<Form1> panel = attachedPanel();
+    if (!panel)
         return 1;
+    Form1 &form = *panel;
     const QDBusConnection bus = QDBusConnection::sessionBus();
     const QString owner = ownerOf(bus);
     auto blockUs = [count](const std::function<void()> &tick) {

@@ -58,6 +58,15 @@ QList<QPair<QString, QString>> buttons()
 
 } // namespace
 
+std::unique_ptr<Form1> attachedPanel()
+{
+    auto form = std::make_unique<Form1>([] { return std::unique_ptr<Host>(DBusHost::attachSessionBus()); });
+    form->Timer1->stop();
+    form->endProgram = [](int code) { std::exit(code); };
+    form->Form_Load();
+    return form->hostLoaded ? std::move(form) : nullptr;
+}
+
 int remote(const QStringList &args)
 {
     const QString bridgePath = args.value(2);
@@ -76,12 +85,10 @@ int remote(const QStringList &args)
     for (int i = 0; i < 100 && !bus.interface()->isServiceRegistered(QString::fromLatin1(contract::busName)); ++i)
         wait(100);
 
-    Form1 form([] { return std::unique_ptr<Host>(DBusHost::attachSessionBus()); });
-    form.Timer1->stop();
-    form.endProgram = [](int code) { std::exit(code); };
-    form.Form_Load();
-    if (!form.hostLoaded)
+    const std::unique_ptr<Form1> panel = attachedPanel();
+    if (!panel)
         return 1;
+    Form1 &form = *panel;
     QTimer failed; // a failed tick opens the panel's message: say so and stop, nobody answers it here
     QObject::connect(&failed, &QTimer::timeout, [] {
         if (QApplication::activeModalWidget()) {

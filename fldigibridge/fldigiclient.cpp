@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fldigiclient.h"
 
+#include "presence.h"
+
 #include <QTimer>
 
 #include <cerrno>
@@ -8,8 +10,8 @@
 
 using Cause = BridgeFailure::Cause;
 
-FldigiClient::FldigiClient(const QUrl &url, QObject *parent)
-    : QObject(parent), m_url(url), m_address(url.toString(QUrl::RemoveUserInfo))
+FldigiClient::FldigiClient(const QUrl &url, Presence &presence, QObject *parent)
+    : QObject(parent), m_url(url), m_address(url.toString(QUrl::RemoveUserInfo)), m_presence(presence)
 {
     QByteArray path = url.path(QUrl::FullyEncoded).toUtf8();
     if (path.isEmpty())
@@ -21,8 +23,8 @@ FldigiClient::FldigiClient(const QUrl &url, QObject *parent)
 
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
         m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        if (busy())
-            send();
+        if (m_stage == Stage::Connecting)
+            send(Stage::SentOnNew);
     });
     connect(&m_socket, &QTcpSocket::readyRead, this, &FldigiClient::readAnswer);
     connect(&m_socket, &QAbstractSocket::errorOccurred, this, &FldigiClient::socketError);
@@ -46,12 +48,12 @@ QString FldigiClient::refusal(const QUrl &url)
 FldigiClient::Request FldigiClient::Request::call(const QString &method, const QVariantList &params,
                                                   xmlrpc::Expect expect)
 {
-    return {method, xmlrpc::request(method, params), expect, xmlrpc::readsOnly(method)};
+    return {method, xmlrpc::request(method, params), expect, xmlrpc::resendable(method)};
 }
 
 FldigiClient::Request FldigiClient::Request::multicall(const QList<xmlrpc::Call> &calls, const QString &name)
 {
-    const bool reads = std::all_of(calls.cbegin(), calls.cend(), [](const xmlrpc::Call &c) { return xmlrpc::readsOnly(c.method); });
+    const bool reads = std::all_of(calls.cbegin(), calls.cend(), [](const xmlrpc::Call &c) { return xmlrpc::resendable(c.method); });
     return {name, xmlrpc::multicall(calls), xmlrpc::Expect::Anything, reads};
 }
 
@@ -60,15 +62,14 @@ void FldigiClient::call(const Request &request, Answer answer, Failure failed)
     m_request = request;
     m_answer = std::move(answer);
     m_failed = std::move(failed);
-    m_resent = false;
-    m_sent = false;
+    m_answersWhenSent = m_presence.answers();
     const quint64 call = ++m_calls;
-    // A peer that closes each connection after its answer closes it a moment later: a change
-    // sent in that moment would cross the close, so it waits for the moment to pass.
-    const qint64 early = m_lastAnswer.isValid() ? closeGraceMs - m_lastAnswer.elapsed() : 0;
-    if (m_closingPeer && !m_request.readsOnly && early > 0 && m_socket.state() == QAbstractSocket::ConnectedState) {
-        QTimer::singleShot(early, this, [this, call] {
-            if (busy() && call == m_calls)
+    const qint64 wait = isChange() && m_socket.state() == QAbstractSocket::ConnectedState
+                            ? m_peer.waitBeforeChange(m_lastAnswer) : 0;
+    if (wait > 0) {
+        m_stage = Stage::Waiting;
+        QTimer::singleShot(wait, Qt::PreciseTimer, this, [this, call] {
+            if (m_stage == Stage::Waiting && call == m_calls)
                 sendOnKeptOrNew();
         });
         return;
@@ -78,10 +79,8 @@ void FldigiClient::call(const Request &request, Answer answer, Failure failed)
 
 void FldigiClient::sendOnKeptOrNew()
 {
-    if (keptConnectionOpen()) {
-        m_reused = true;
-        return send();
-    }
+    if (keptConnectionOpen())
+        return send(Stage::SentOnKept);
     connectAndSend();
 }
 
@@ -95,67 +94,94 @@ bool FldigiClient::keptConnectionOpen()
     const ssize_t peeked = ::recv(int(m_socket.socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     const bool nothingYet = peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     const bool open = nothingYet && m_socket.bytesAvailable() == 0;
-    m_closingPeer = m_closingPeer || !open;
+    if (!open)
+        m_peer.closedConnection();
     return open;
 }
 
 void FldigiClient::connectAndSend()
 {
-    m_reused = false;
-    m_sent = false;
+    m_stage = Stage::Connecting;
+    m_lastAnswer.invalidate();
     m_socket.abort();
     m_socket.connectToHost(m_url.host(), quint16(m_url.port(80)));
 }
 
-void FldigiClient::send()
+void FldigiClient::send(Stage sent)
 {
+    m_stage = sent; // before the write, which may report an error at once
     m_reply = HttpReply();
-    m_answered = false;
+    if (isChange())
+        ++m_changes;
+    if (m_request.written)
+        m_request.written();
     m_socket.write(m_head + QByteArray::number(m_request.body.size()) + "\r\n\r\n" + m_request.body);
     m_socket.flush();
-    m_sent = true;
 }
 
-QString FldigiClient::cancel()
+std::optional<BridgeFailure> FldigiClient::cancel(bool hadItsTime)
 {
     if (!busy())
-        return {};
-    const QString what = m_sent ? QStringLiteral("no answer from fldigi at %1 to %2").arg(m_address, m_request.method)
-                                : QStringLiteral("no connection to fldigi at %1").arg(m_address);
+        return std::nullopt;
+    const bool sent = m_stage != Stage::Waiting && m_stage != Stage::Connecting;
+    const BridgeFailure what =
+        m_stage == Stage::Waiting ? BridgeFailure{Cause::OutOfTime, QStringLiteral("%1 was not sent to fldigi at %2 yet").arg(m_request.method, m_address)}
+        : sent ? BridgeFailure{Cause::NotAnswering, QStringLiteral("no answer from fldigi at %1 to %2").arg(m_address, m_request.method)}
+               : BridgeFailure{Cause::Unreachable, QStringLiteral("no connection to fldigi at %1").arg(m_address)};
     m_socket.abort();
+    if (isChange())
+        ++m_changes;
+    m_stage = Stage::Idle;
     m_answer = nullptr;
     m_failed = nullptr;
+    if (hadItsTime && what.cause != Cause::OutOfTime)
+        m_presence.silent(what.text, m_answersWhenSent);
     return what;
 }
 
 void FldigiClient::readAnswer()
 {
     const QByteArray bytes = m_socket.readAll();
-    if (!busy() || !m_sent) {
+    if (m_stage != Stage::SentOnNew && m_stage != Stage::SentOnKept && m_stage != Stage::Answering) {
         m_socket.abort(); // bytes nobody asked for: the connection is out of step
         return;
     }
-    m_answered = m_answered || !bytes.isEmpty();
-    const HttpReply::State state = m_reply.feed(bytes);
+    take(bytes, false);
+}
+
+// Takes more of the answer, the last of it when the connection has closed; true once the call
+// has finished with it.
+bool FldigiClient::take(const QByteArray &bytes, bool closed)
+{
+    if (!bytes.isEmpty()) {
+        if (m_stage == Stage::SentOnKept)
+            m_peer.keptConnection(); // it took a second request on the connection
+        m_stage = Stage::Answering;
+    }
+    HttpReply::State state = m_reply.feed(bytes);
+    if (closed && state == HttpReply::State::Incomplete)
+        state = m_reply.finish();
     if (m_reply.headRead() && m_reply.status() != 200) {
         m_socket.abort();
         const BridgeFailure failure{Cause::HttpStatus, QStringLiteral("fldigi at %1 answered %2 with \"%3\"")
                                                            .arg(m_address, m_request.method,
                                                                 QString::fromLatin1(m_reply.statusLine()))};
-        return finish(&failure);
+        finish(&failure);
+        return true;
     }
-    if (state == HttpReply::State::Failed) {
+    if (state == HttpReply::State::Failed && !closed) {
         m_socket.abort();
         const BridgeFailure failure{Cause::Malformed, QStringLiteral("fldigi at %1 sent a malformed answer to %2: %3")
                                                           .arg(m_address, m_request.method, m_reply.error())};
-        return finish(&failure);
+        finish(&failure);
+        return true;
     }
     if (state != HttpReply::State::Complete)
-        return;
+        return false;
+    m_presence.answered();
     m_lastAnswer.start();
-    if (m_reused)
-        m_closingPeer = false; // the peer kept the connection for another request
-    if (!m_reply.keepAlive() || m_reply.excess())
+    m_answeredAt.start();
+    if (closed || !m_reply.keepAlive() || m_reply.excess())
         m_socket.abort();
     try {
         const QVariant value = xmlrpc::expect(xmlrpc::answer(m_reply.body()), m_request.expect);
@@ -167,64 +193,83 @@ void FldigiClient::readAnswer()
                                  .arg(m_address, m_request.method, failure.text);
         finish(&failure);
     }
+    return true;
 }
 
 void FldigiClient::socketError(QAbstractSocket::SocketError error)
 {
     const bool closed = error == QAbstractSocket::RemoteHostClosedError;
-    if (!busy() || (closed && !m_sent)) { // idle, or a change waiting for the close: it goes on a new one
-        m_closingPeer = m_closingPeer || closed;
-        m_socket.abort();
-        return;
-    }
-    if (closed && m_sent) {
-        // What came before the close may be a whole answer that ends with the connection.
-        const QByteArray last = m_socket.readAll();
-        m_answered = m_answered || !last.isEmpty();
-        m_reply.feed(last);
-        if (m_reply.finish() == HttpReply::State::Complete)
-            return readAnswer();
-    }
-    if (closed && m_sent && m_reused && !m_answered) {
-        // The kept connection closed as the request went out: fldigi has not answered it.
-        m_closingPeer = true;
-        if (m_request.readsOnly && !std::exchange(m_resent, true)) {
-            // Not from within the socket's own error handling, which goes on after this.
-            m_socket.abort();
-            const quint64 call = m_calls;
-            QTimer::singleShot(0, this, [this, call] {
-                if (busy() && call == m_calls)
-                    connectAndSend();
-            });
-            return;
-        }
-        if (!m_request.readsOnly) {
-            m_socket.abort();
-            const BridgeFailure failure{Cause::CrossedClose,
-                                        QStringLiteral("fldigi at %1 closed the kept connection as %2 went out; it was "
-                                                       "not sent again").arg(m_address, m_request.method)};
-            return finish(&failure);
-        }
-    }
     const QString reason = m_socket.errorString();
     BridgeFailure failure{Cause::ConnectionLost, QStringLiteral("the connection to fldigi at %1 broke during %2 (%3)")
                                                      .arg(m_address, m_request.method, reason)};
-    if (error == QAbstractSocket::ConnectionRefusedError)
-        failure = {Cause::NotRunning, QStringLiteral("fldigi is not running at %1 (connection refused)").arg(m_address)};
-    else if (error == QAbstractSocket::HostNotFoundError)
-        failure = {Cause::Unreachable, QStringLiteral("cannot find the host of fldigi's address %1").arg(m_address)};
-    else if (!m_sent)
-        failure = {Cause::Unreachable, QStringLiteral("cannot reach fldigi at %1 (%2)").arg(m_address, reason)};
+    switch (m_stage) {
+    case Stage::Idle:
+    case Stage::Waiting: // a change waiting out the grace goes on a new connection
+        if (closed)
+            m_peer.closedConnection();
+        m_socket.abort();
+        return;
+    case Stage::Connecting:
+        if (error == QAbstractSocket::ConnectionRefusedError)
+            // Refused a moment after an answer: through a tunnel that closed, more likely than not.
+            failure = {Cause::NotRunning,
+                       m_answeredAt.isValid() && m_answeredAt.elapsed() < 1000
+                           ? QStringLiteral("fldigi at %1 refused the connection %2 ms after it answered (connection "
+                                            "refused): a tunnel to it closed, or fldigi ended")
+                                 .arg(m_address).arg(m_answeredAt.elapsed())
+                           : QStringLiteral("fldigi is not running at %1 (connection refused)").arg(m_address)};
+        else if (error == QAbstractSocket::HostNotFoundError)
+            failure = {Cause::Unreachable, QStringLiteral("cannot find the host of fldigi's address %1").arg(m_address)};
+        else
+            failure = {Cause::Unreachable, QStringLiteral("cannot reach fldigi at %1 (%2)").arg(m_address, reason)};
+        break;
+    case Stage::SentOnKept:
+    case Stage::SentOnNew:
+    case Stage::Answering:
+        if (closed) {
+            // What came before the close may be a whole answer that ends with the connection.
+            const QByteArray last = m_socket.readAll();
+            if ((!last.isEmpty() || m_stage == Stage::Answering) && take(last, true))
+                return;
+        }
+        if (closed && m_stage == Stage::SentOnKept) {
+            // The kept connection closed as the request went out: fldigi has not answered it.
+            m_peer.closedConnection();
+            m_socket.abort();
+            if (m_request.resendable) {
+                // Not from within the socket's own error handling, which goes on after this.
+                m_stage = Stage::Connecting;
+                QTimer::singleShot(0, this, [this, call = m_calls] {
+                    if (m_stage == Stage::Connecting && call == m_calls)
+                        connectAndSend();
+                });
+                return;
+            }
+            const BridgeFailure crossed{Cause::CrossedClose,
+                                        QStringLiteral("fldigi at %1 closed the kept connection as %2 went out; it was "
+                                                       "not sent again").arg(m_address, m_request.method)};
+            return finish(&crossed);
+        }
+        break;
+    }
     m_socket.abort();
+    m_presence.silent(failure.text, m_answersWhenSent);
     finish(&failure);
 }
 
+// The callback runs from the event loop: one run from within the socket's error signal would
+// open the next connection there, and the socket's own handling would then tear it down.
 void FldigiClient::finish(const BridgeFailure *failure, const QVariant &value)
 {
-    const Answer answer = std::exchange(m_answer, nullptr);
-    const Failure failed = std::exchange(m_failed, nullptr);
+    if (isChange())
+        ++m_changes;
+    m_stage = Stage::Idle;
+    std::function<void()> deliver;
     if (failure)
-        failed(*failure);
+        deliver = [failed = std::exchange(m_failed, nullptr), failure = *failure] { failed(failure); };
     else
-        answer(value);
+        deliver = [answer = std::exchange(m_answer, nullptr), value] { answer(value); };
+    m_answer = nullptr;
+    m_failed = nullptr;
+    QMetaObject::invokeMethod(this, deliver, Qt::QueuedConnection);
 }

@@ -3,9 +3,7 @@
 #include "bridgelog.h"
 #include "bridgeobject.h"
 #include "contract.h"
-#include "fldigiclient.h"
-#include "fldigihost.h"
-#include "fldigiview.h"
+#include "fldigibridge.h"
 #include "namekeeper.h"
 
 #include <QCommandLineParser>
@@ -20,7 +18,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("palvo2-fldigi"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PALVO_VERSION));
     QTextStream errors(stderr);
-    BridgeLog log(errors);
+    BridgeLog log(errors, QCoreApplication::applicationName());
 
     QCommandLineParser options;
     options.setApplicationDescription(QStringLiteral(
@@ -59,17 +57,14 @@ int main(int argc, char *argv[])
         log.error(QStringLiteral("no D-Bus session bus: ") + bus.lastError().message());
         return 1;
     }
-    // Two connections: a refresh of the view never holds up a macro, nor a macro a read.
-    FldigiClient viewConnection(url), callConnection(url);
-    FldigiView view(viewConnection, log, {.callMs = timeoutMs});
-    FldigiHost host(callConnection, view, log, {.callMs = timeoutMs});
-    BridgeObject object(bus, view, host);
+    FldigiBridge fldigi(url, log, {.callMs = timeoutMs});
+    BridgeObject object(bus, fldigi.view, fldigi.runner);
     if (!bus.registerVirtualObject(QString::fromLatin1(contract::objectPath), &object)) {
         log.error(QStringLiteral("cannot serve ") + QString::fromLatin1(contract::objectPath));
         return 1;
     }
-    log.info(QStringLiteral("looking for fldigi at ") + callConnection.address());
-    NameKeeper name(bus, view, host, log);
-    view.start();
+    log.info(QStringLiteral("looking for ") + fldigi.program);
+    NameKeeper name(bus, fldigi.presence, log, QStringLiteral("fldigi"));
+    fldigi.view.start();
     return QCoreApplication::exec();
 }

@@ -276,9 +276,15 @@ QByteArray request(const QString &method, const QVariantList &params)
     return body;
 }
 
-bool readsOnly(const QString &method)
+bool resendable(const QString &method)
 {
-    return method.section(u'.', 1).startsWith(u"get_");
+    // Named one by one: not every get_ only reads (rx.get_data and tx.get_data hand out what
+    // came since the last such call, and a second one gets something else).
+    static const QStringList reads = {
+        QStringLiteral("modem.get_carrier"), QStringLiteral("rig.get_frequency"),  QStringLiteral("modem.get_name"),
+        QStringLiteral("rig.get_mode"),      QStringLiteral("main.get_trx_state"), QStringLiteral("main.get_frequency"),
+    };
+    return reads.contains(method);
 }
 
 QByteArray multicall(const QList<Call> &calls)

@@ -22,8 +22,8 @@ inline constexpr int maxDepth = 4;
 // (QVariantMap); characters XML cannot carry are left out.
 QByteArray request(const QString &method, const QVariantList &params);
 
-// fldigi names every method that only reads get_*: such a request may be sent again.
-bool readsOnly(const QString &method);
+// A method that only reads fldigi's state, so that a request of it may be sent again.
+bool resendable(const QString &method);
 
 // Several methods in one request, carried out in order (system.multicall).
 struct Call

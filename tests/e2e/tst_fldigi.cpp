@@ -6,6 +6,7 @@
 #include "stderrcapture.h"
 #include "virtualdisplay.h"
 #include "fldigiclient.h"
+#include "presence.h"
 #include "hostfailure.h"
 
 #include <QComboBox>
@@ -44,6 +45,7 @@ private:
     std::unique_ptr<PrivateBus> bus;
     QVariant ask(const QString &method);
     QString trxState() { return ask("main.get_trx_state").toString(); }
+    Presence presence;
     std::unique_ptr<FldigiClient> rpc;
     std::unique_ptr<Host> script; // a second client of the bridge, as a script would be
     std::unique_ptr<Form1> form;
@@ -55,12 +57,12 @@ QVariant TestFldigi::ask(const QString &method)
 {
     QEventLoop loop;
     QVariant answer;
-    rpc->call(method, {}, xmlrpc::Expect::Anything, [&](const QVariant &value) {
+    rpc->call(FldigiClient::Request::call(method, {}, xmlrpc::Expect::Anything), [&](const QVariant &value) {
         answer = value;
         loop.quit();
     }, [&](const BridgeFailure &) { loop.quit(); });
     QTimer::singleShot(2000, &loop, [&] {
-        rpc->cancel();
+        rpc->cancel(false);
         loop.quit();
     });
     loop.exec();
@@ -91,7 +93,7 @@ void TestFldigi::initTestCase()
     QVERIFY(fldigi.waitForStarted());
 
     const QString url = QString("http://127.0.0.1:%1/RPC2").arg(port);
-    rpc = std::make_unique<FldigiClient>(QUrl(url));
+    rpc = std::make_unique<FldigiClient>(QUrl(url), presence);
     // How long fldigi takes to start is not what this test is about: a busy machine gets time.
     QString configDir;
     QDeadlineTimer started(60000);

@@ -3,6 +3,7 @@
 
 #include <QPointer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -127,6 +128,40 @@ void FakeFldigi::setCloseAfterAnswer(bool close)
     m_closeAfterAnswer = close;
 }
 
+void FakeFldigi::setCloseFramed(bool framed)
+{
+    QMutexLocker lock(&m_mutex);
+    m_closeFramed = framed;
+}
+
+void FakeFldigi::setRigModeLag(int ms)
+{
+    QMutexLocker lock(&m_mutex);
+    m_rigModeLagMs = ms;
+}
+
+void FakeFldigi::refuseAfter(const QString &method)
+{
+    QMutexLocker lock(&m_mutex);
+    m_refuseAfter = method;
+}
+
+void FakeFldigi::setRefusing(bool refusing)
+{
+    inThread([this, refusing] { refuse(refusing); });
+}
+
+void FakeFldigi::refuse(bool refusing)
+{
+    if (!refusing) {
+        m_server->listen(QHostAddress::LocalHost, m_port);
+        return;
+    }
+    m_server->close();
+    for (QTcpSocket *socket : m_context->findChildren<QTcpSocket *>())
+        socket->disconnectFromHost(); // after what is written
+}
+
 void FakeFldigi::closeOnRequests(int count)
 {
     QMutexLocker lock(&m_mutex);
@@ -188,7 +223,7 @@ void FakeFldigi::take(QTcpSocket *socket)
         const int served = socket->property("served").toInt();
         socket->setProperty("served", served + 1);
         int delay = 0;
-        bool crossed = false, closeAfter = false;
+        bool crossed = false, closeAfter = false, framed = false, refuse = false;
         {
             QMutexLocker lock(&m_mutex);
             ++m_requests;
@@ -199,6 +234,8 @@ void FakeFldigi::take(QTcpSocket *socket)
             crossed = served > 0 && m_closeOnRequests > 0;
             m_closeOnRequests -= crossed ? 1 : 0;
             closeAfter = close || m_closeAfterAnswer;
+            framed = m_closeFramed;
+            refuse = !m_refuseAfter.isEmpty() && methods.value(0).first == m_refuseAfter;
         }
         if (crossed) {
             socket->disconnectFromHost();
@@ -209,9 +246,13 @@ void FakeFldigi::take(QTcpSocket *socket)
             continue;
         }
         QByteArray answer = carryOut(request);
-        QTimer::singleShot(delay, socket, [socket, answer, close, closeAfter]() mutable {
+        if (framed)
+            answer = "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n" + answer.mid(answer.indexOf("\r\n\r\n") + 4);
+        QTimer::singleShot(delay, socket, [this, socket, answer, close, closeAfter, framed, refuse]() mutable {
             socket->write(close ? answer.replace("\r\n\r\n", "\r\nConnection: close\r\n\r\n") : answer);
-            if (close)
+            if (refuse)
+                this->refuse(true);
+            else if (close || framed)
                 socket->disconnectFromHost();
             else if (closeAfter) { // a moment later, as a server does that closes once it has written
                 socket->setProperty("closing", true);
@@ -230,6 +271,18 @@ QByteArray FakeFldigi::carryOut(const QByteArray &request)
         if (m_raw.contains(method))
             return m_raw.value(method);
     }
+    // A rig mode asked for takes effect after the request's own reads.
+    const auto setRigModeLater = qScopeGuard([this] {
+        if (m_pendingRigMode.isEmpty())
+            return;
+        if (m_rigModeLagMs == 0)
+            m_rigMode = std::exchange(m_pendingRigMode, {});
+        else
+            QTimer::singleShot(m_rigModeLagMs, m_context, [this, mode = std::exchange(m_pendingRigMode, {})] {
+                QMutexLocker lock(&m_mutex);
+                m_rigMode = mode;
+            });
+    });
     bool fault = false;
     const bool multicall = methods.size() != 1 || request.contains("system.multicall");
     QByteArray value;
@@ -292,7 +345,7 @@ QByteArray FakeFldigi::result(const QString &method, const QStringList &params, 
         return modem;
     }
     if (method == u"rig.set_mode")
-        m_rigMode = param;
+        m_pendingRigMode = param;
     return {};
 }
 
@@ -303,6 +356,7 @@ void FakeFldigi::run()
     server.listen(QHostAddress::LocalHost, m_port);
     m_port = server.serverPort();
     m_context = &context;
+    m_server = &server;
     QObject::connect(&server, &QTcpServer::newConnection, &context, [&] {
         while (QTcpSocket *socket = server.nextPendingConnection()) {
             socket->setParent(&context);

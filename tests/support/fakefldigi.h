@@ -16,7 +16,8 @@ class QTcpSocket;
 // connections, system.multicall included. It records every method it receives, each of a
 // multicall on its own, as "method(type:value,...)", and keeps fldigi's state: the carrier, rig
 // frequency, modem and rig mode that the set methods change and the get methods read, and the
-// transmit state (main.tx makes it TX, main.abort and main.rx RX).
+// transmit state (main.tx makes it TX, main.abort and main.rx RX). As fldigi does, it sets a rig
+// mode later than the request that asks for it: the reads in the same request show the old one.
 class FakeFldigi : public QThread
 {
 public:
@@ -43,6 +44,13 @@ public:
     void closeConnections(); // closes every connection, as a server closing idle ones would
     // Closes each connection a moment after its answer, without saying so in the answer.
     void setCloseAfterAnswer(bool close);
+    // Answers in HTTP/1.0, framed by the close of the connection.
+    void setCloseFramed(bool framed);
+    // A rig mode is set this long after the request that asks for it; 0: right after it.
+    void setRigModeLag(int ms);
+    // Refuses connections from the answer to a request of this method on, until setRefusing(false).
+    void refuseAfter(const QString &method);
+    void setRefusing(bool refusing);
     // The next count requests that come on a connection that has carried one before are taken
     // in, recorded, and answered by closing the connection: each crossed a close.
     void closeOnRequests(int count);
@@ -58,6 +66,7 @@ private:
     };
 
     void take(QTcpSocket *socket);
+    void refuse(bool refusing);
     QByteArray carryOut(const QByteArray &request); // the HTTP answer
     QByteArray result(const QString &method, const QStringList &params, bool *fault);
     void inThread(std::function<void()> work);
@@ -80,8 +89,13 @@ private:
     QString m_delayed; // empty: every request
     int m_closeOnRequests = 0;
     bool m_closeAfterAnswer = false;
+    bool m_closeFramed = false;
+    int m_rigModeLagMs = 0;
+    QString m_pendingRigMode;
+    QString m_refuseAfter;
     bool m_silent = false;
     quint16 m_port;
     QObject *m_context = nullptr;
+    class QTcpServer *m_server = nullptr;
     QSemaphore m_ready;
 };

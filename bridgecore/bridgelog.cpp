@@ -8,7 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-BridgeLog::BridgeLog(QTextStream &stream, bool journal) : m_stream(stream), m_journal(journal)
+BridgeLog::BridgeLog(QTextStream &stream, const QString &name, bool journal)
+    : m_stream(stream), m_prefix(name + QStringLiteral(": ")), m_journal(journal)
 {
 }
 
@@ -26,10 +27,10 @@ bool BridgeLog::stderrIsJournal()
 
 void BridgeLog::say(int priority, const QString &text)
 {
-    // One line whatever the text holds: a line break in fldigi's fault text would make a line of
+    // One line whatever the text holds: a line break in a program's fault text would make a line of
     // its own, with a priority of the text's choosing.
     if (m_journal)
         m_stream << '<' << priority << '>' << oneLine(text) << Qt::endl;
     else
-        m_stream << "palvo2-fldigi: " << oneLine(text) << Qt::endl;
+        m_stream << m_prefix << oneLine(text) << Qt::endl;
 }

@@ -4,17 +4,17 @@
 #include <QDBusConnection>
 #include <QDBusVirtualObject>
 
-class FldigiHost;
-class FldigiView;
+class BridgeView;
+class CallRunner;
 
-// Serves the host's interface at its object path: reads from the view of fldigi, macros
-// through the host, and PropertiesChanged when the view shows a value changed. Replies may
-// wait for fldigi, so messages are handled here rather than by an adaptor, whose property
+// Serves the host's interface at its object path: reads from the view of the program, macros
+// through the runner, and PropertiesChanged when the view shows a value changed. Replies may
+// wait for the program, so messages are handled here rather than by an adaptor, whose property
 // getters cannot answer later or with an error.
 class BridgeObject : public QDBusVirtualObject
 {
 public:
-    BridgeObject(const QDBusConnection &bus, FldigiView &view, FldigiHost &host, QObject *parent = nullptr);
+    BridgeObject(const QDBusConnection &bus, BridgeView &view, CallRunner &runner, QObject *parent = nullptr);
 
     QString introspect(const QString &path) const override;
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
@@ -23,7 +23,7 @@ private:
     void announce(const QVariantMap &changes);
 
     QDBusConnection m_bus;
-    FldigiView &m_view;
-    FldigiHost &m_host;
+    BridgeView &m_view;
+    CallRunner &m_runner;
     QString m_interfaceXml;
 };

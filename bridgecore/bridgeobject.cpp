@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bridgeobject.h"
 
+#include "bridgeview.h"
+#include "callrunner.h"
 #include "contract.h"
-#include "fldigihost.h"
-#include "fldigiview.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -32,10 +32,10 @@ bool isProperty(const QString &name)
 
 } // namespace
 
-BridgeObject::BridgeObject(const QDBusConnection &bus, FldigiView &view, FldigiHost &host, QObject *parent)
-    : QDBusVirtualObject(parent), m_bus(bus), m_view(view), m_host(host), m_interfaceXml(interfaceXml())
+BridgeObject::BridgeObject(const QDBusConnection &bus, BridgeView &view, CallRunner &runner, QObject *parent)
+    : QDBusVirtualObject(parent), m_bus(bus), m_view(view), m_runner(runner), m_interfaceXml(interfaceXml())
 {
-    connect(&view, &FldigiView::valuesChanged, this, &BridgeObject::announce);
+    connect(&view, &BridgeView::valuesChanged, this, &BridgeObject::announce);
 }
 
 void BridgeObject::announce(const QVariantMap &changes)
@@ -54,7 +54,7 @@ QString BridgeObject::introspect(const QString &) const
 
 bool BridgeObject::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
 {
-    // Answers once fldigi has; a value is passed on in a variant when asked for one.
+    // Answers once the program has; a value is passed on in a variant when asked for one.
     auto replyWith = [message, connection](bool wrapped) {
         return [message, connection, wrapped](const QVariant &result, const BridgeFailure *failure) {
             if (!message.isReplyRequired())
@@ -96,7 +96,7 @@ bool BridgeObject::handleMessage(const QDBusMessage &message, const QDBusConnect
         }
     } else if ((message.interface() == iface || message.interface().isEmpty()) && member == QLatin1StringView(contract::executeMacros)
                && message.signature() == u"s") {
-        m_host.executeMacros(args[0].toString(), replyWith(false));
+        m_runner.executeMacros(args[0].toString(), replyWith(false));
         return true;
     }
     return refuse(QDBusError::UnknownMethod, QStringLiteral("No such method: %1.%2 (%3)")

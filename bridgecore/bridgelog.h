@@ -5,18 +5,18 @@
 
 class QTextStream;
 
-// What the bridge says, a line each. On a terminal or in a file a line reads
-// "palvo2-fldigi: ...". When stderr is the journal, a line starts with its priority instead
+// What the bridge says, a line each. On a terminal or in a file a line starts with the bridge's
+// name ("name: ..."). When stderr is the journal, a line starts with its priority instead
 // ("<3>..."), which systemd takes off and keeps, so that "journalctl -p warning" shows the
-// errors and warnings alone; the journal names the program itself.
+// errors and warnings alone; the journal names the bridge itself.
 class BridgeLog
 {
 public:
-    explicit BridgeLog(QTextStream &stream, bool journal = stderrIsJournal());
+    BridgeLog(QTextStream &stream, const QString &name, bool journal = stderrIsJournal());
 
     void error(const QString &text) { say(3, text); }   // what fails a call or stops the bridge
     void warning(const QString &text) { say(4, text); } // what it skips, refuses or undoes
-    void info(const QString &text) { say(6, text); }    // fldigi found or gone
+    void info(const QString &text) { say(6, text); }    // the program found or gone
 
     // systemd names the journal's stream in JOURNAL_STREAM ("device:inode"); a program whose
     // stderr was sent elsewhere may still have the variable, so stderr itself is compared.
@@ -26,5 +26,6 @@ private:
     void say(int priority, const QString &text);
 
     QTextStream &m_stream;
+    QString m_prefix;
     bool m_journal;
 };

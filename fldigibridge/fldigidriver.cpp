@@ -1,0 +1,221 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "fldigidriver.h"
+
+#include "bridgelog.h"
+
+#include <QHash>
+
+using Cause = BridgeFailure::Cause;
+using xmlrpc::Expect;
+
+namespace {
+
+// The modem that fldigi's set_by_name is given for one of the panel's modes, or "" for none.
+QString modemFor(const QString &mode)
+{
+    static const QHash<QString, QString> modems = {
+        {"CW", "CW"},         {"BPSK31", "BPSK31"}, {"QPSK31", "QPSK31"}, {"RTTY", "RTTY"},
+        {"MFSK", "MFSK16"},   {"THROB", "THROB1"},  {"MT63", "MT63-1KL"}, {"HELL", "FELDHELL"},
+        {"FAX", "WEFAX576"},  {"AMTOR", "SITORB"},  {"SSB", "SSB"},       {"AM", "SSB"},
+        {"FM", "SSB"},
+    };
+    return modems.value(mode);
+}
+
+} // namespace
+
+FldigiDriver::FldigiDriver(FldigiClient &fldigi, FldigiReads &reads, BridgeLog &log, Timing timing)
+    : m_fldigi(fldigi), m_reads(reads), m_log(log), m_timing(timing)
+{
+}
+
+// ---- Building blocks of a step; each does nothing once its call has ended
+
+void FldigiDriver::send(RunningCall &call, const FldigiClient::Request &request, Answer then)
+{
+    m_fldigi.call(request,
+                  [&call, id = call.id(), then = std::move(then)](const QVariant &value) {
+                      if (call.current(id))
+                          then(value);
+                  },
+                  [&call, id = call.id()](const BridgeFailure &failure) {
+                      if (call.current(id))
+                          call.fail(failure);
+                  });
+}
+
+void FldigiDriver::rpc(RunningCall &call, const QString &method, const QVariantList &params, Expect expect, Answer then)
+{
+    send(call, FldigiClient::Request::call(method, params, expect), std::move(then));
+}
+
+void FldigiDriver::setAndRead(RunningCall &call, const QString &method, const QVariantList &params, FldigiReads::Then then)
+{
+    m_reads.setAndRead({method, params},
+                       [&call, id = call.id(), then = std::move(then)](const FldigiReads::Shown &shown) {
+                           if (call.current(id))
+                               then(shown);
+                       },
+                       [&call, id = call.id()](const BridgeFailure &failure) {
+                           if (call.current(id))
+                               call.fail(failure);
+                       });
+}
+
+// Asks until fldigi shows what the step awaits: the caller has said what running out of time
+// then means.
+void FldigiDriver::awaitShown(RunningCall &call, const std::function<void(std::function<void(bool)>)> &ask, Then then)
+{
+    ask([=, this, &call](bool shown) {
+        if (!shown)
+            return call.after(m_timing.pollMs, [=, this, &call] { awaitShown(call, ask, then); });
+        call.awaiting({});
+        then();
+    });
+}
+
+void FldigiDriver::awaitState(RunningCall &call, const QString &state, const QString &otherwise, Then then)
+{
+    call.awaiting(otherwise);
+    awaitShown(call, [=, this, &call](std::function<void(bool)> shown) {
+        rpc(call, QStringLiteral("main.get_trx_state"), {}, Expect::String,
+            [=](const QVariant &now) { shown(now.toString() == state); });
+    }, std::move(then));
+}
+
+// ---- Macro steps
+
+void FldigiDriver::carryOut(const MacroStep &step, RunningCall &call, Then then)
+{
+    using Action = MacroStep::Action;
+    auto plain = [&](const QString &method, const QVariantList &params = {}) {
+        rpc(call, method, params, Expect::Anything, [then](const QVariant &) { then(); });
+    };
+    switch (step.action) {
+    case Action::Text:
+        return plain(QStringLiteral("text.add_tx"), {step.text});
+    case Action::AudioFq: // fldigi keeps it within the modem's range
+        return setAndRead(call, QStringLiteral("modem.set_carrier"), {int(step.hz)}, [then](const auto &) { then(); });
+    case Action::RigFq:
+        return setAndRead(call, QStringLiteral("rig.set_frequency"), {step.hz}, [then](const auto &) { then(); });
+    case Action::Mode:
+        return setMode(call, step, then);
+    case Action::Transmit:
+        return transmit(call, then);
+    case Action::Receive:
+        return plain(QStringLiteral("text.add_tx"), {QStringLiteral("^r")}); // fldigi's own "then receive"
+    case Action::ReceiveNow:
+        return receiveNow(call, then);
+    case Action::ClearTx:
+        return plain(QStringLiteral("text.clear_tx"));
+    case Action::ClearRx:
+        return plain(QStringLiteral("text.clear_rx"));
+    }
+}
+
+// From the first byte of main.tx on, fldigi may transmit, whatever fails after it: the call then
+// owes the undo.
+void FldigiDriver::transmit(RunningCall &call, Then then)
+{
+    FldigiClient::Request tx = FldigiClient::Request::call(QStringLiteral("main.tx"), {}, Expect::Anything);
+    tx.written = [&call, id = call.id()] {
+        if (call.current(id))
+            call.mayTransmit();
+    };
+    send(call, tx, [=, this, &call](const QVariant &) {
+        awaitState(call, QStringLiteral("TX"), QStringLiteral("fldigi did not start transmitting"), [=, this] {
+            m_keyedAt.start();
+            then();
+        });
+    });
+}
+
+// A digital modem also puts the rig in USB, so that an earlier AM or FM is not left behind.
+void FldigiDriver::setMode(RunningCall &call, const MacroStep &step, Then then)
+{
+    const QString mode = step.text;
+    const QString modem = modemFor(mode);
+    if (modem.isEmpty()) {
+        m_log.warning(QStringLiteral("ignored %1: fldigi has no such mode").arg(step.source));
+        return then();
+    }
+    rpc(call, QStringLiteral("modem.set_by_name"), {modem}, Expect::Anything, [=, this, &call](const QVariant &answer) {
+        if (answer.toString() == u"No such modem")
+            return call.fail({Cause::NotCarriedOut, QStringLiteral("fldigi has no modem %1").arg(modem)});
+        if (mode == u"AM" || mode == u"FM")
+            return setRigMode(call, mode, then);
+        if (mode != u"SSB")
+            return setRigMode(call, QStringLiteral("USB"), then);
+        rpc(call, QStringLiteral("rig.get_frequency"), {}, Expect::Double, [=, this, &call](const QVariant &hz) {
+            setRigMode(call, hz.toDouble() < 10e6 ? QStringLiteral("LSB") : QStringLiteral("USB"), then);
+        });
+    });
+}
+
+// fldigi sets the rig mode later, on its window thread: the reads in the set's own request may
+// show the mode before it. They are read again until the new one shows; it is never set twice.
+void FldigiDriver::setRigMode(RunningCall &call, const QString &rigMode, Then then)
+{
+    setAndRead(call, QStringLiteral("rig.set_mode"), {rigMode}, [=, this, &call](const FldigiReads::Shown &shown) {
+        if (shown.rigMode == rigMode)
+            return then();
+        call.awaiting(QStringLiteral("fldigi did not show the rig mode %1").arg(rigMode),
+                      QStringLiteral("; it may still take effect"));
+        awaitShown(call, [=, this, &call](std::function<void(bool)> seen) {
+            m_reads.readAgain([&call, id = call.id(), seen, rigMode](const FldigiReads::Shown &now) {
+                if (call.current(id))
+                    seen(now.rigMode == rigMode);
+            }, [&call, id = call.id()](const BridgeFailure &failure) {
+                if (call.current(id))
+                    call.fail(failure);
+            });
+        }, then);
+    });
+}
+
+// Abort, not main.rx: receive now, not after the character in the air. The abort leaves the
+// receive text alone; clear_tx drops what was not sent.
+void FldigiDriver::receiveNow(RunningCall &call, Then then)
+{
+    auto clear = [=, this, &call] {
+        rpc(call, QStringLiteral("text.clear_tx"), {}, Expect::Anything, [then](const QVariant &) { then(); });
+    };
+    rpc(call, QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this, &call](const QVariant &state) {
+        if (state.toString() == u"RX")
+            return clear();
+        abortTransmission(call, clear);
+    });
+}
+
+// An abort within a few tens of milliseconds of the start of a transmission can wedge fldigi:
+// a fresh one runs on for the rest of settleMs first, all of it when its start is not known.
+void FldigiDriver::abortTransmission(RunningCall &call, Then then)
+{
+    const qint64 ran = m_keyedAt.isValid() ? m_keyedAt.elapsed() : 0;
+    call.after(int(qMax<qint64>(0, m_timing.settleMs - ran)), [=, this, &call] {
+        rpc(call, QStringLiteral("main.abort"), {}, Expect::Anything, [=, this, &call](const QVariant &) {
+            awaitState(call, QStringLiteral("RX"), QStringLiteral("fldigi did not go back to receive"), then);
+        });
+    });
+}
+
+// After a failed call that asked fldigi to transmit. fldigi may carry out a request it had
+// already received when it resumes, and it enters transmit a moment after main.tx returns:
+// a receive state is read twice before it is believed.
+void FldigiDriver::restoreReceive(RunningCall &call, bool confirming, Then then)
+{
+    rpc(call, QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this, &call](const QVariant &state) {
+        if (state.toString() == u"RX") {
+            if (!confirming)
+                return call.after(m_timing.confirmReceiveMs, [=, this, &call] { restoreReceive(call, true, then); });
+            m_log.info(QStringLiteral("fldigi answers again and is in receive"));
+            return then();
+        }
+        m_keyedAt.invalidate(); // keyed by a request of a failed call, at a time not known
+        abortTransmission(call, [=, this] {
+            m_log.warning(QStringLiteral("fldigi answers again and was transmitting after a call that failed: "
+                                         "put back to receive (main.abort)"));
+            then();
+        });
+    });
+}

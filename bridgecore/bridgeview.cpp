@@ -38,10 +38,11 @@ void BridgeView::readAll(Done done)
     ask({}, std::move(done));
 }
 
-void BridgeView::store(const Readings &readings)
+void BridgeView::store(const Readings &readings, qint64 ageMs)
 {
     m_readings = readings;
     m_arrived.start();
+    m_ageOnArrival = ageMs;
     QVariantMap changes;
     for (auto it = readings.cbegin(); it != readings.cend(); ++it) {
         if (it->failure)
@@ -65,7 +66,7 @@ void BridgeView::ask(const QString &name, Done done)
 {
     if (fresh()) {
         answer(name, done);
-        if (m_arrived.elapsed() >= m_timing.aheadMs)
+        if (age() >= m_timing.aheadMs)
             refresh();
         return;
     }
@@ -128,7 +129,7 @@ void BridgeView::refreshed(const Readings &readings, bool current)
     m_refreshDeadline.stop();
     m_refreshing = 0;
     if (current)
-        store(readings);
+        store(readings, m_refreshSent.elapsed());
     else
         serveWaiters();
 }

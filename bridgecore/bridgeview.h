@@ -13,8 +13,8 @@ class BridgeLog;
 // What the program shows (its audio frequency, rig frequency and mode), kept a moment, so that
 // a read costs no round trip to a program across a network.
 //
-// A read is answered from a view younger than freshMs, its age counted from the arrival of the
-// answer it came from; otherwise it waits, within its own time, for a refresh. A read that
+// A read is answered from a view younger than freshMs, its age counted from when the program was
+// asked for it, so that what a read shows is what the program had within freshMs; otherwise it waits, within its own time, for a refresh. A read that
 // finds the view older than aheadMs refreshes it for the next one, so that a panel reading
 // twice a second never waits; with no reader, the program is read every idleMs. One refresh is
 // in flight at most.
@@ -46,8 +46,9 @@ public:
     void read(const QString &name, Done done);
     void readAll(Done done);
 
-    // What the program shows now, from a change's own answer or pushed by the program.
-    void store(const Readings &readings);
+    // What the program showed when it was asked, ageMs ago: from a change's own answer, or
+    // pushed by the program.
+    void store(const Readings &readings, qint64 ageMs = 0);
     // After a call that failed: what the program shows is not known.
     void forget();
 
@@ -61,7 +62,8 @@ private:
         Done done;
     };
 
-    bool fresh() const { return m_arrived.isValid() && m_arrived.elapsed() < m_timing.freshMs; }
+    qint64 age() const { return m_arrived.elapsed() + m_ageOnArrival; }
+    bool fresh() const { return m_arrived.isValid() && age() < m_timing.freshMs; }
     void ask(const QString &name, Done done);
     void answer(const QString &name, const Done &done);
     void fail(const QString &name, const Done &done, const BridgeFailure &failure);
@@ -77,6 +79,7 @@ private:
 
     Readings m_readings;
     QElapsedTimer m_arrived;   // invalid: no view
+    qint64 m_ageOnArrival = 0; // the round trip it came in
     QVariantMap m_announced;   // the values last known, to tell a change
     QMap<quint64, Waiter> m_waiters; // reads waiting for a refresh, in order
     quint64 m_lastWaiter = 0;

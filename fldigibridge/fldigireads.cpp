@@ -78,12 +78,14 @@ void FldigiReads::readAgain(Then then, FldigiClient::Failure failed)
 
 void FldigiReads::readAfter(const QList<xmlrpc::Call> &sets, const QString &name, Then then, FldigiClient::Failure failed)
 {
+    QElapsedTimer asked;
+    asked.start();
     m_callConnection.call(FldigiClient::Request::multicall(sets + calls(), name), [=, this](const QVariant &answer) {
         QList<xmlrpc::Result> results;
         if (const auto failure = parse(answer, sets.size(), name, results))
             return failed(*failure);
         const Shown now = shown(results);
-        m_view->store(now.readings);
+        m_view->store(now.readings, asked.elapsed());
         then(now);
     }, failed);
 }

@@ -8,6 +8,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <chrono>
+#include <tuple>
+
 namespace {
 
 // Each method a request asks for, with its parameters as "type:text": a multicall's one by one.
@@ -54,6 +57,7 @@ QByteArray faultStruct(const QString &text)
 
 FakeFldigi::FakeFldigi(quint16 port) : m_port(port)
 {
+    remember();
     start();
     m_ready.acquire();
 }
@@ -154,12 +158,64 @@ void FakeFldigi::setRefusing(bool refusing)
 void FakeFldigi::refuse(bool refusing)
 {
     if (!refusing) {
-        m_server->listen(QHostAddress::LocalHost, m_port);
+        if (!m_server->isListening())
+            m_server->listen(QHostAddress::LocalHost, m_port);
         return;
     }
     m_server->close();
     for (QTcpSocket *socket : m_context->findChildren<QTcpSocket *>())
         socket->disconnectFromHost(); // after what is written
+}
+
+void FakeFldigi::setHalfAnswers(bool half)
+{
+    QMutexLocker lock(&m_mutex);
+    m_halfAnswers = half;
+}
+
+void FakeFldigi::resetState()
+{
+    QMutexLocker lock(&m_mutex);
+    m_trx = QStringLiteral("RX");
+    m_carrier = 1500;
+    m_frequency = QStringLiteral("14070000.000000");
+    m_modem = QStringLiteral("BPSK31");
+    m_rigMode = QStringLiteral("USB");
+    m_pendingRigMode.clear();
+    remember();
+}
+
+void FakeFldigi::operatorSetsCarrier(int hz)
+{
+    QMutexLocker lock(&m_mutex);
+    m_carrier = hz;
+    remember();
+}
+
+QList<FakeFldigi::State> FakeFldigi::history()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_history;
+}
+
+QList<FakeFldigi::CarriedOut> FakeFldigi::carriedOut()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_carriedOut;
+}
+
+qint64 FakeFldigi::nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void FakeFldigi::remember()
+{
+    const State now{nowMs(), m_carrier, m_frequency.toDouble(), m_modem, m_rigMode, m_trx};
+    if (m_history.isEmpty() || std::tie(now.carrier, now.frequency, now.modem, now.rigMode, now.trx)
+                                   != std::tie(m_history.last().carrier, m_history.last().frequency, m_history.last().modem,
+                                               m_history.last().rigMode, m_history.last().trx))
+        m_history.append(now);
 }
 
 void FakeFldigi::closeOnRequests(int count)
@@ -223,7 +279,7 @@ void FakeFldigi::take(QTcpSocket *socket)
         const int served = socket->property("served").toInt();
         socket->setProperty("served", served + 1);
         int delay = 0;
-        bool crossed = false, closeAfter = false, framed = false, refuse = false;
+        bool crossed = false, closeAfter = false, framed = false, refuse = false, half = false;
         {
             QMutexLocker lock(&m_mutex);
             ++m_requests;
@@ -235,6 +291,7 @@ void FakeFldigi::take(QTcpSocket *socket)
             m_closeOnRequests -= crossed ? 1 : 0;
             closeAfter = close || m_closeAfterAnswer;
             framed = m_closeFramed;
+            half = m_halfAnswers;
             refuse = !m_refuseAfter.isEmpty() && methods.value(0).first == m_refuseAfter;
         }
         if (crossed) {
@@ -248,7 +305,12 @@ void FakeFldigi::take(QTcpSocket *socket)
         QByteArray answer = carryOut(request);
         if (framed)
             answer = "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n" + answer.mid(answer.indexOf("\r\n\r\n") + 4);
-        QTimer::singleShot(delay, socket, [this, socket, answer, close, closeAfter, framed, refuse]() mutable {
+        QTimer::singleShot(delay, socket, [this, socket, answer, close, closeAfter, framed, refuse, half]() mutable {
+            if (half) {
+                socket->write(answer.left(answer.size() / 2));
+                socket->disconnectFromHost();
+                return;
+            }
             socket->write(close ? answer.replace("\r\n\r\n", "\r\nConnection: close\r\n\r\n") : answer);
             if (refuse)
                 this->refuse(true);
@@ -275,13 +337,16 @@ QByteArray FakeFldigi::carryOut(const QByteArray &request)
     const auto setRigModeLater = qScopeGuard([this] {
         if (m_pendingRigMode.isEmpty())
             return;
-        if (m_rigModeLagMs == 0)
+        if (m_rigModeLagMs == 0) {
             m_rigMode = std::exchange(m_pendingRigMode, {});
-        else
+            remember();
+        } else {
             QTimer::singleShot(m_rigModeLagMs, m_context, [this, mode = std::exchange(m_pendingRigMode, {})] {
                 QMutexLocker lock(&m_mutex);
                 m_rigMode = mode;
+                remember();
             });
+        }
     });
     bool fault = false;
     const bool multicall = methods.size() != 1 || request.contains("system.multicall");
@@ -308,6 +373,8 @@ QByteArray FakeFldigi::carryOut(const QByteArray &request)
 // *fault is set. Called with the mutex held.
 QByteArray FakeFldigi::result(const QString &method, const QStringList &params, bool *fault)
 {
+    m_carriedOut.append({nowMs(), method + u'(' + params.join(u',') + u')', m_trx});
+    const auto changed = qScopeGuard([this] { remember(); });
     *fault = m_faults.contains(method);
     if (*fault)
         return m_faults.value(method).toUtf8();

@@ -51,6 +51,29 @@ public:
     // Refuses connections from the answer to a request of this method on, until setRefusing(false).
     void refuseAfter(const QString &method);
     void setRefusing(bool refusing);
+    // Writes half of each answer and closes the connection.
+    void setHalfAnswers(bool half);
+    // fldigi started again: its state back to the defaults.
+    void resetState();
+    void operatorSetsCarrier(int hz); // a change made at fldigi itself
+
+    // What fldigi showed, from when (ms on the steady clock), and what it carried out, with the
+    // transmit state it found.
+    struct State
+    {
+        qint64 sinceMs;
+        int carrier;
+        double frequency;
+        QString modem, rigMode, trx;
+    };
+    struct CarriedOut
+    {
+        qint64 atMs;
+        QString call, trxBefore;
+    };
+    QList<State> history();
+    QList<CarriedOut> carriedOut();
+    static qint64 nowMs();
     // The next count requests that come on a connection that has carried one before are taken
     // in, recorded, and answered by closing the connection: each crossed a close.
     void closeOnRequests(int count);
@@ -69,6 +92,7 @@ private:
     void refuse(bool refusing);
     QByteArray carryOut(const QByteArray &request); // the HTTP answer
     QByteArray result(const QString &method, const QStringList &params, bool *fault);
+    void remember(); // the state, into the history; with the mutex held
     void inThread(std::function<void()> work);
 
     QMutex m_mutex;
@@ -90,6 +114,9 @@ private:
     int m_closeOnRequests = 0;
     bool m_closeAfterAnswer = false;
     bool m_closeFramed = false;
+    bool m_halfAnswers = false;
+    QList<State> m_history;
+    QList<CarriedOut> m_carriedOut;
     int m_rigModeLagMs = 0;
     QString m_pendingRigMode;
     QString m_refuseAfter;

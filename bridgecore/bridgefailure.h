@@ -26,13 +26,6 @@ struct BridgeFailure
 
     Cause cause;
     QString text;
-
-    // The request may have reached the program: nothing stopped it before it was sent.
-    bool mayHaveReachedProgram() const
-    {
-        return cause != Cause::NotRunning && cause != Cause::Unreachable && cause != Cause::OutOfTime
-            && cause != Cause::UndoOwed && cause != Cause::Refused;
-    }
 };
 
 // How a call on the bridge ends: its result, or its failure (then the result is invalid).

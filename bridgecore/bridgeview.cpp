@@ -130,8 +130,8 @@ void BridgeView::refreshed(const Readings &readings, bool current)
     m_refreshing = 0;
     if (current)
         store(readings, m_refreshSent.elapsed());
-    else
-        serveWaiters();
+    else if (!m_waiters.isEmpty())
+        refresh(); // the answer crossed a change: read again
 }
 
 void BridgeView::refreshFailed(const BridgeFailure &failure)
@@ -145,10 +145,7 @@ void BridgeView::refreshFailed(const BridgeFailure &failure)
 
 void BridgeView::serveWaiters()
 {
-    if (m_waiters.isEmpty())
-        return;
-    if (!fresh())
-        return refresh(); // the answer crossed a change: read again
+    // The newest of what fldigi showed, however long its answer took.
     for (const Waiter &waiter : std::exchange(m_waiters, {}))
         answer(waiter.name, waiter.done);
 }

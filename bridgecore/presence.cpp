@@ -12,8 +12,3 @@ void Presence::silent(const QString &why, quint64 answersWhenSent)
     if (answersWhenSent == m_answers)
         emit silenced(why);
 }
-
-void Presence::gone(const QString &why)
-{
-    emit silenced(why);
-}

@@ -17,7 +17,6 @@ public:
 
     void answered();
     void silent(const QString &why, quint64 answersWhenSent);
-    void gone(const QString &why); // the program said it is closing, or is known to have ended
 
 signals:
     void answering();                     // at every answer

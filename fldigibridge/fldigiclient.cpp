@@ -211,12 +211,11 @@ void FldigiClient::socketError(QAbstractSocket::SocketError error)
         return;
     case Stage::Connecting:
         if (error == QAbstractSocket::ConnectionRefusedError)
-            // Refused a moment after an answer: through a tunnel that closed, more likely than not.
+            // Refused a moment after an answer: a tunnel that closed, as likely as fldigi ending.
             failure = {Cause::NotRunning,
                        m_answeredAt.isValid() && m_answeredAt.elapsed() < 1000
-                           ? QStringLiteral("fldigi at %1 refused the connection %2 ms after it answered (connection "
-                                            "refused): a tunnel to it closed, or fldigi ended")
-                                 .arg(m_address).arg(m_answeredAt.elapsed())
+                           ? QStringLiteral("fldigi is not running at %1 (connection refused %2 ms after it answered: "
+                                            "a tunnel to it may have closed)").arg(m_address).arg(m_answeredAt.elapsed())
                            : QStringLiteral("fldigi is not running at %1 (connection refused)").arg(m_address)};
         else if (error == QAbstractSocket::HostNotFoundError)
             failure = {Cause::Unreachable, QStringLiteral("cannot find the host of fldigi's address %1").arg(m_address)};

@@ -581,12 +581,12 @@ void TestFldigiBridge::viewAnswersReads()
 
 // A panel reading three values at every tick never waits for fldigi, even 300 ms away: one
 // refresh at most for each of its ticks. With no reader, fldigi is read about once each idleMs.
-// The timing is the bridge's own divided by 2.5: ticks of 200 ms, fldigi 120 ms away.
+// The timing is the bridge's own divided by 2.5: ticks of 200 ms, fldigi 60 ms away.
 void TestFldigiBridge::refreshesKeepTheirRate()
 {
     bridge = std::make_unique<FldigiBridge>(
         fakeUrl(), log, FldigiBridge::Timing{.view = {.freshMs = 400, .aheadMs = 100, .idleMs = 400}});
-    fake->setDelay(120);
+    fake->setDelay(60);
     qint64 longest = 0;
     const int ticks = 10;
     for (int tick = 0; tick < ticks; ++tick) {
@@ -598,7 +598,7 @@ void TestFldigiBridge::refreshesKeepTheirRate()
         }
         QTest::qWait(200);
     }
-    QVERIFY2(longest < 60, qPrintable(QString::number(longest)));
+    QVERIFY2(longest < 40, qPrintable(QString::number(longest)));
     const int polled = fake->requests();
     QVERIFY2(polled <= ticks, qPrintable(QString::number(polled)));
 

@@ -3,23 +3,25 @@
 
 #include "bridgelog.h"
 
-#include <QHash>
+#include <QList>
 
 using Cause = BridgeFailure::Cause;
 using xmlrpc::Expect;
 
 namespace {
 
-// The modem that fldigi's set_by_name is given for one of the panel's modes, or "" for none.
+// The modes fldigi takes, the panel's names for them, with the modem set_by_name is given.
+// fldigi has no FSK31, PACKET, PACTOR or SSTV.
+const QList<QPair<QString, QString>> modems = {
+    {"SSB", "SSB"},       {"AM", "SSB"},         {"FM", "SSB"},          {"CW", "CW"},   {"BPSK31", "BPSK31"},
+    {"QPSK31", "QPSK31"}, {"RTTY", "RTTY"},      {"AMTOR", "SITORB"},    {"MFSK", "MFSK16"}, {"THROB", "THROB1"},
+    {"MT63", "MT63-1KL"}, {"HELL", "FELDHELL"},  {"FAX", "WEFAX576"},
+};
+
 QString modemFor(const QString &mode)
 {
-    static const QHash<QString, QString> modems = {
-        {"CW", "CW"},         {"BPSK31", "BPSK31"}, {"QPSK31", "QPSK31"}, {"RTTY", "RTTY"},
-        {"MFSK", "MFSK16"},   {"THROB", "THROB1"},  {"MT63", "MT63-1KL"}, {"HELL", "FELDHELL"},
-        {"FAX", "WEFAX576"},  {"AMTOR", "SITORB"},  {"SSB", "SSB"},       {"AM", "SSB"},
-        {"FM", "SSB"},
-    };
-    return modems.value(mode);
+    const auto it = std::find_if(modems.cbegin(), modems.cend(), [&](const auto &m) { return m.first == mode; });
+    return it == modems.cend() ? QString() : it->second;
 }
 
 } // namespace
@@ -85,6 +87,19 @@ void FldigiDriver::awaitState(RunningCall &call, const QString &state, const QSt
 
 // ---- Macro steps
 
+QString FldigiDriver::refusal(const MacroStep &step) const
+{
+    if (step.action != MacroStep::Action::Mode)
+        return {};
+    static const QStringList names = [] {
+        QStringList names;
+        for (const auto &[mode, modem] : modems)
+            names << mode;
+        return names;
+    }();
+    return modeRefusal(QStringLiteral("fldigi"), step.text, names);
+}
+
 void FldigiDriver::carryOut(const MacroStep &step, RunningCall &call, Then then)
 {
     using Action = MacroStep::Action;
@@ -135,10 +150,6 @@ void FldigiDriver::setMode(RunningCall &call, const MacroStep &step, Then then)
 {
     const QString mode = step.text;
     const QString modem = modemFor(mode);
-    if (modem.isEmpty()) {
-        m_log.warning(QStringLiteral("ignored %1: fldigi has no such mode").arg(step.source));
-        return then();
-    }
     rpc(call, QStringLiteral("modem.set_by_name"), {modem}, Expect::Anything, [=, this, &call](const QVariant &answer) {
         if (answer.toString() == u"No such modem")
             return call.fail({Cause::NotCarriedOut, QStringLiteral("fldigi has no modem %1").arg(modem)});

@@ -25,6 +25,7 @@ public:
 
     FldigiDriver(FldigiClient &fldigi, FldigiReads &reads, BridgeLog &log, Timing timing);
 
+    QString refusal(const MacroStep &step) const override;
     void carryOut(const MacroStep &step, RunningCall &call, Then then) override;
     void backToReceive(RunningCall &call, Then then) override { restoreReceive(call, false, std::move(then)); }
     std::optional<BridgeFailure> cancel() override { return m_fldigi.cancel(false); }

@@ -19,6 +19,19 @@ void SimHost::ExecuteMacros(const QString &macros)
     const MacroPlan plan = planMacros(macros);
     for (const IgnoredTag &ignored : plan.ignored)
         m_errors << "palvo2-sim: " << ignored.message() << Qt::endl;
+    // A mode it has not fails the call before any step is carried out, as a host program's would.
+    static const QStringList modes(std::begin(contract::modes), std::end(contract::modes));
+    for (const MacroStep &step : plan.steps) {
+        if (step.action != MacroStep::Action::Mode)
+            continue;
+        if (const QString why = modeRefusal(QStringLiteral("palvo2-sim"), step.text, modes); !why.isEmpty()) {
+            const QString failure = step.source + QStringLiteral(": ") + why;
+            m_errors << "palvo2-sim: " << oneLine(failure) << Qt::endl;
+            if (calledFromDBus())
+                sendErrorReply(QDBusError::Failed, failure);
+            return;
+        }
+    }
     for (const MacroStep &step : plan.steps)
         carryOut(step);
 }

@@ -2,15 +2,16 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 
 class QTextStream;
 struct MacroStep;
 
-// The stand-in host: an audio frequency, a rig frequency and a mode that macros change.
-// Its D-Bus adaptor is generated from Palvo2.Application.xml.
-class SimHost : public QObject
+// The stand-in host: an audio frequency, a rig frequency and a mode that macros change, the
+// mode one of the panel's. Its D-Bus adaptor is generated from Palvo2.Application.xml.
+class SimHost : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_PROPERTY(int AudioFq READ audioFq)
@@ -18,7 +19,7 @@ class SimHost : public QObject
     Q_PROPERTY(QString Mode READ mode)
 
 public:
-    // out receives each macro text, a line each; errors receives what was ignored and why.
+    // out receives each macro text, a line each; errors receives what was ignored or refused, and why.
     SimHost(const QDBusConnection &bus, QTextStream &out, QTextStream &errors);
 
     int audioFq() const { return m_audioFq; }

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "macrosteps.h"
 
-#include "contract.h"
 #include "macroparser.h"
+
+#include <QStringList>
 
 #include <cmath>
 
@@ -24,13 +25,12 @@ constexpr TagRule rules[] = {
     {"CLEARTXWINDOW", Action::ClearTx, false}, {"CLEARRXWINDOW", Action::ClearRx, false},
 };
 
-bool isMode(const QString &name)
+// Letters, digits and hyphens, as every host names its modes ("BPSK31", "MT63-1KL", "FreqCal").
+bool isModeName(const QString &name)
 {
-    for (const char *mode : contract::modes) {
-        if (name == QLatin1StringView(mode))
-            return true;
-    }
-    return false;
+    return !name.isEmpty() && name.size() <= 32 && std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-';
+    });
 }
 
 // The step for one tag, or the reason it is ignored.
@@ -65,8 +65,8 @@ QString checkTag(const MacroItem &item, MacroStep &step)
         break;
     }
     case Action::Mode:
-        if (!isMode(argument))
-            return QStringLiteral("not a mode the panel offers");
+        if (!isModeName(argument))
+            return QStringLiteral("not a mode's name (letters, digits and hyphens)");
         step.text = argument;
         break;
     default:
@@ -101,6 +101,13 @@ MacroPlan planMacros(const QString &macroText)
             plan.ignored.append({step.source, why});
     }
     return plan;
+}
+
+QString modeRefusal(const QString &host, const QString &mode, const QStringList &modes)
+{
+    if (modes.contains(mode))
+        return {};
+    return QStringLiteral("%1 has no mode %2; it has %3").arg(host, mode, modes.join(QStringLiteral(", ")));
 }
 
 QString oneLine(QString text)

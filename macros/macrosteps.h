@@ -12,7 +12,7 @@ struct MacroStep
         Text,       // text: goes to the transmit text
         AudioFq,    // hz: the audio frequency, whole hertz
         RigFq,      // hz: the rig frequency, whole hertz
-        Mode,       // text: one of the panel's mode names
+        Mode,       // text: a mode's name, which the host may or may not have
         Transmit,   // <TX>
         Receive,    // <RX>: back to receive once the text before it has been sent
         ReceiveNow, // <RXANDCLEAR>: back to receive now, the unsent transmit text discarded
@@ -46,9 +46,13 @@ struct MacroPlan
 };
 
 // Arguments are trimmed. <AUDIOFQ:n> takes a whole number of hertz from 0 up, <ZFQ:khz> a
-// positive finite number of kilohertz (C notation) kept to the hertz, <MODE:name> a name from
-// the panel's list. A tag that breaks these rules is ignored; the other steps stand.
+// positive finite number of kilohertz (C notation) kept to the hertz, <MODE:name> a name of
+// letters, digits and hyphens. A tag that breaks these rules is ignored; the other steps stand.
+// Which modes there are is each host's own: one it has not fails the call (modeRefusal).
 MacroPlan planMacros(const QString &macroText);
+
+// Why a host cannot take a mode, listing the ones it has; empty when it has it.
+QString modeRefusal(const QString &host, const QString &mode, const QStringList &modes);
 
 // A text as one line: backslashes, line feeds and carriage returns escaped.
 QString oneLine(QString text);

@@ -24,7 +24,7 @@ private slots:
     void init();
     void cleanup();
     void attachReadAndCall();
-    void unknownMembersFail();
+    void unknownNamesFail();
     void noHostRunning();
     void staleAfterHostRestarts();
     void neverStartsAHost();
@@ -73,7 +73,7 @@ void TestDBusLink::attachReadAndCall()
     QCOMPARE(host->read("FqA").toDouble(), 7074150.0);
 }
 
-void TestDBusLink::unknownMembersFail()
+void TestDBusLink::unknownNamesFail()
 {
     QVERIFY(sim->start());
     auto host = DBusHost::attach(connection);
@@ -89,6 +89,12 @@ void TestDBusLink::unknownMembersFail()
         QFAIL("call of an unknown method succeeded");
     } catch (const HostFailure &failure) {
         QCOMPARE(failure.number, int(QDBusError::UnknownMethod));
+    }
+    try {
+        host->call("ExecuteMacros", "<MODE:FT8>");
+        QFAIL("a mode the stand-in has not was taken");
+    } catch (const HostFailure &failure) {
+        QVERIFY2(failure.text.contains("<MODE:FT8>: palvo2-sim has no mode FT8; it has SSB"), qPrintable(failure.text));
     }
 }
 

@@ -17,6 +17,7 @@ private slots:
     void transmitText();
     void badInputIsIgnoredAndReported_data();
     void badInputIsIgnoredAndReported();
+    void refusesModesItLacks();
     void printsEachMacroOnOneLine();
 
 private:
@@ -103,7 +104,7 @@ void TestSimHost::badInputIsIgnoredAndReported_data()
     QTest::newRow("rig negative") << "<ZFQ:-7074>";
     QTest::newRow("mode empty") << "<MODE:>";
     QTest::newRow("mode without argument") << "<MODE>";
-    QTest::newRow("mode not offered") << "<MODE:rtty>";
+    QTest::newRow("mode not a name") << "<MODE:RT TY>";
     QTest::newRow("argument where none is taken") << "<TX:now>";
 }
 
@@ -117,6 +118,15 @@ void TestSimHost::badInputIsIgnoredAndReported()
     QVERIFY(!sim->transmitting());
     QVERIFY2(errors.startsWith(QStringLiteral("palvo2-sim: ignored ")), qPrintable(errors));
     QCOMPARE(errors.count(u'\n'), 1);
+}
+
+// A well-formed mode it has not fails the call, and nothing of it is carried out.
+void TestSimHost::refusesModesItLacks()
+{
+    sim->ExecuteMacros(QStringLiteral("<AUDIOFQ:1234><MODE:FT8>"));
+    QCOMPARE(sim->audioFq(), 1000);
+    QCOMPARE(sim->mode(), QStringLiteral("BPSK31"));
+    QVERIFY2(errors.startsWith("palvo2-sim: <MODE:FT8>: palvo2-sim has no mode FT8; it has SSB, AM, FM, CW,"), qPrintable(errors));
 }
 
 void TestSimHost::printsEachMacroOnOneLine()

@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     log.info(QStringLiteral("looking for ") + fldigi.program);
-    NameKeeper name(bus, fldigi.presence, log, QStringLiteral("fldigi"));
+    NameKeeper name(bus, fldigi.presence, log, QStringLiteral("fldigi"), QStringLiteral("fldigi"));
     fldigi.view.start();
     return QCoreApplication::exec();
 }

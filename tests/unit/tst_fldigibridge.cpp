@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "bridgecall.h"
 #include "bridgelog.h"
 #include "fakefldigi.h"
 #include "fldigibridge.h"
@@ -21,14 +22,6 @@
 
 namespace {
 
-struct Outcome
-{
-    QVariant value;
-    std::optional<BridgeFailure> failure;
-    qint64 ms = -1; // from the call to its answer
-};
-
-using Call = std::function<void(BridgeDone)>;
 
 // What one refresh of the view asks fldigi, as the fake records it.
 const QStringList viewReads{"modem.get_carrier()", "rig.get_frequency()", "modem.get_name()", "rig.get_mode()"};
@@ -82,8 +75,6 @@ private slots:
     void closedConnections();
 
 private:
-    std::shared_ptr<Outcome> start(const Call &call);
-    Outcome run(const Call &call);
     Call macro(const QString &text) { return [=, this](BridgeDone done) { bridge->runner.executeMacros(text, done); }; }
     Call read(const QString &name) { return [=, this](BridgeDone done) { bridge->view.read(name, done); }; }
     Call readAll() { return [=, this](BridgeDone done) { bridge->view.readAll(done); }; }
@@ -107,42 +98,6 @@ void TestFldigiBridge::cleanup()
 {
     bridge.reset();
     fake.reset();
-}
-
-std::shared_ptr<Outcome> TestFldigiBridge::start(const Call &call)
-{
-    auto outcome = std::make_shared<Outcome>();
-    QElapsedTimer clock;
-    clock.start();
-    call([outcome, clock](const QVariant &value, const BridgeFailure *failure) {
-        outcome->value = value;
-        if (failure)
-            outcome->failure = *failure;
-        outcome->ms = clock.elapsed();
-    });
-    return outcome;
-}
-
-// Waits in the event loop itself, which wakes the moment an answer comes, as the bridge's does.
-Outcome TestFldigiBridge::run(const Call &call)
-{
-    QEventLoop loop;
-    auto quit = std::make_shared<std::function<void()>>([&loop] { loop.quit(); });
-    const auto outcome = start([&](BridgeDone done) {
-        call([done, quit](const QVariant &value, const BridgeFailure *failure) {
-            done(value, failure);
-            if (*quit)
-                (*quit)();
-        });
-    });
-    if (outcome->ms < 0) {
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    *quit = nullptr; // an answer after the test gave up finds no loop
-    if (outcome->ms < 0)
-        outcome->failure = BridgeFailure{BridgeFailure::Cause::NotAnswering, "the test heard no answer"};
-    return *outcome;
 }
 
 void TestFldigiBridge::reads()

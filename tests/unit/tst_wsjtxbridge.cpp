@@ -1,0 +1,202 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "bridgecall.h"
+#include "bridgelog.h"
+#include "fakewsjtx.h"
+#include "wsjtxbridge.h"
+
+#include <QDataStream>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextStream>
+
+// The bridge's calls on WSJT-X, against a fake WSJT-X.
+class TestWsjtxBridge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void readsFollowStatus();
+    void macros_data();
+    void macros();
+    void goneIsNotAnsweredFor_data();
+    void goneIsNotAnsweredFor();
+    void hostileDatagrams();
+
+private:
+    void contact(); // the fake's first heartbeat, and the Replay it brings
+    Call macro(const QString &text) { return [=, this](BridgeDone done) { bridge->runner.executeMacros(text, done); }; }
+    Call readAll() { return [this](BridgeDone done) { bridge->view.readAll(done); }; }
+
+    QString errors;
+    QTextStream errorStream{&errors};
+    BridgeLog log{errorStream, "palvo2-wsjtx", false};
+    std::unique_ptr<WsjtxBridge> bridge;
+    std::unique_ptr<FakeWsjtx> fake;
+};
+
+void TestWsjtxBridge::init()
+{
+    errors.clear();
+    bridge = std::make_unique<WsjtxBridge>(
+        WsjtxLink::Options{.port = 0, .probeMs = 100, .heartbeatsMissedMs = 1500, .acceptsWithinMs = 300}, log, 1800);
+    QCOMPARE(bridge->link.open(), QString());
+    fake = std::make_unique<FakeWsjtx>(bridge->link.port());
+}
+
+void TestWsjtxBridge::cleanup()
+{
+    fake.reset();
+    bridge.reset();
+}
+
+void TestWsjtxBridge::contact()
+{
+    fake->heartbeat();
+    QTRY_VERIFY(bridge->link.latest() || bridge->link.accepts() == WsjtxLink::Accepts::No);
+    fake->requests.clear();
+}
+
+// Reads answer at once from WSJT-X's latest Status; its start-up burst is announced once, settled.
+void TestWsjtxBridge::readsFollowStatus()
+{
+    QSignalSpy answering(&bridge->presence, &Presence::answering);
+    fake->heartbeat();
+    QTRY_VERIFY(bridge->link.latest());
+    QCOMPARE(answering.size(), 1); // the heartbeat before the first Status does not count
+    QCOMPARE(run(readAll()).value, QVariant(QVariantMap{{"AudioFq", 1500}, {"FqA", 14074000.0}, {"Mode", "FT8"}}));
+
+    QSignalSpy announced(&bridge->view, &BridgeView::valuesChanged);
+    for (const quint64 dial : {quint64(0), quint64(145000000), quint64(7047500)}) {
+        fake->status.dialHz = dial;
+        fake->status.mode = "FT4";
+        fake->sendStatus();
+    }
+    QTRY_COMPARE(announced.size(), 1);
+    QCOMPARE(announced[0][0].toMap(), (QVariantMap{{"FqA", 7047500.0}, {"Mode", "FT4"}}));
+    QTest::qWait(WsjtxReads::quietMs + 100);
+    QCOMPARE(announced.size(), 1);
+}
+
+// Each step is confirmed from what WSJT-X sends; what it cannot be asked is refused unsent.
+void TestWsjtxBridge::macros_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("macro");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QList<quint32>>("requests");
+    QTest::addColumn<QVariantMap>("shown"); // read at once after the reply
+    using T = wsjtx::Type;
+    const quint32 configure = quint32(T::Configure), replay = quint32(T::Replay), halt = quint32(T::HaltTx),
+                  clear = quint32(T::Clear);
+    QTest::newRow("a mode") << "" << "<MODE:FT4>" << "" << QList{configure} << QVariantMap{{"Mode", "FT4"}};
+    QTest::newRow("the mode it is in") << "" << "<MODE:FT8>" << "" << QList{replay} << QVariantMap{{"Mode", "FT8"}};
+    QTest::newRow("Rx DF, settled") << "" << "<AUDIOFQ:1234>" << "" << QList{configure, replay, replay}
+                                    << QVariantMap{{"AudioFq", 1234}};
+    QTest::newRow("an Rx DF not taken") << "undoes Rx DF" << "<AUDIOFQ:1234>"
+                                        << "<AUDIOFQ:1234>: WSJT-X did not take Rx DF 1234: it shows 1500"
+                                        << QList{configure, replay} << QVariantMap{};
+    QTest::newRow("RX while Enable Tx is on") << "Tx enabled" << "<RX>" << "" << QList{halt} << QVariantMap{};
+    QTest::newRow("RX while receiving") << "" << "<RX>" << "" << QList{replay} << QVariantMap{};
+    QTest::newRow("RXANDCLEAR while transmitting") << "transmitting" << "<RXANDCLEAR>" << "" << QList{halt} << QVariantMap{};
+    QTest::newRow("a clear, twice") << "" << "<CLEARRXWINDOW> <CLEARRXWINDOW>" << "" << QList{clear, replay, clear}
+                                    << QVariantMap{};
+    QTest::newRow("the dial") << "" << "<MODE:FT4><ZFQ:7074>" << "<ZFQ:7074>: WSJT-X cannot be asked to set the dial"
+                              << QList<quint32>{} << QVariantMap{};
+    QTest::newRow("TX") << "" << "<TX>" << "<TX>: WSJT-X starts transmitting only from its own window"
+                        << QList<quint32>{} << QVariantMap{};
+    QTest::newRow("the transmit text") << "" << "<CLEARTXWINDOW>" << "cannot be read back" << QList<quint32>{} << QVariantMap{};
+    QTest::newRow("text") << "" << "<RX>CQ" << "CQ: WSJT-X takes no transmit text" << QList<quint32>{} << QVariantMap{};
+    QTest::newRow("a mode it lacks") << "" << "<MODE:RTTY>" << "<MODE:RTTY>: WSJT-X has no mode RTTY; it has FT8, FT4,"
+                                     << QList<quint32>{} << QVariantMap{};
+    QTest::newRow("requests off") << "requests off" << "<RX>" << "turn on \"Accept UDP requests\"" << QList<quint32>{}
+                                  << QVariantMap{};
+}
+
+void TestWsjtxBridge::macros()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, macro);
+    QFETCH(QString, failure);
+    QFETCH(QList<quint32>, requests);
+    QFETCH(QVariantMap, shown);
+    fake->acceptsRequests = setup != "requests off";
+    fake->undoesRxDf = setup == "undoes Rx DF";
+    fake->status.txEnabled = setup == "Tx enabled" || setup == "transmitting";
+    fake->status.transmitting = setup == "transmitting";
+    contact();
+    if (setup == "requests off") { // WSJT-X still sends its Status
+        fake->sendStatus();
+        QTRY_VERIFY(bridge->link.latest());
+        QVERIFY(!run(readAll()).failure);
+    }
+
+    const Outcome outcome = run(this->macro(macro));
+    if (failure.isEmpty())
+        QVERIFY2(!outcome.failure, qPrintable(outcome.failure ? outcome.failure->text : QString()));
+    else
+        QVERIFY2(outcome.failure && outcome.failure->text.contains(failure), qPrintable(outcome.failure ? outcome.failure->text : "none"));
+    QCOMPARE(fake->requests, requests);
+    const auto read = start(readAll());
+    QVERIFY(read->ms >= 0);
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it)
+        QCOMPARE(read->value.toMap().value(it.key()), it.value());
+}
+
+// A WSJT-X that is gone is not answered for: its Close, its port closed, its heartbeats missed.
+void TestWsjtxBridge::goneIsNotAnsweredFor_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("withinMs");
+    QTest::newRow("its Close") << "close" << 100;
+    QTest::newRow("killed: its port closed") << "kill" << 300; // two probes
+    QTest::newRow("silent: its heartbeats missed") << "silent" << 2500;
+}
+
+void TestWsjtxBridge::goneIsNotAnsweredFor()
+{
+    QFETCH(QString, how);
+    QFETCH(int, withinMs);
+    contact();
+    QVERIFY(!run(readAll()).failure);
+    QSignalSpy silenced(&bridge->presence, &Presence::silenced);
+    QElapsedTimer clock;
+    clock.start();
+    if (how == "close")
+        fake->close();
+    else if (how == "kill")
+        fake->kill();
+    QTRY_COMPARE_WITH_TIMEOUT(silenced.size(), 1, 5000);
+    QVERIFY2(clock.elapsed() < withinMs + 150, qPrintable(QString::number(clock.elapsed())));
+    const Outcome read = run(readAll());
+    QVERIFY(read.failure && read.failure->text.contains("no WSJT-X heard"));
+    QVERIFY(run(macro("<RX>")).failure);
+}
+
+// Truncated and hostile datagrams are refused whole, and change nothing.
+void TestWsjtxBridge::hostileDatagrams()
+{
+    contact();
+    QByteArray status;
+    {
+        QDataStream out(&status, QIODevice::WriteOnly);
+        out << wsjtx::magic << wsjtx::schema << quint32(wsjtx::Type::Status) << QByteArray("WSJT-X") << quint64(7074000)
+            << QByteArray("FT4") << QByteArray() << QByteArray() << QByteArray() << true << true << false << quint32(900)
+            << quint32(900);
+    }
+    for (qsizetype cut = 0; cut < status.size(); ++cut) {
+        QVERIFY(!wsjtx::read(status.left(cut)) || !wsjtx::read(status.left(cut))->status);
+        fake->sendRaw(status.left(cut));
+    }
+    QByteArray huge = status.left(12);
+    QDataStream(&huge, QIODevice::Append) << quint32(0xfffffff0); // an Id of 4 GiB, in a small datagram
+    QVERIFY(!wsjtx::read(huge));
+    fake->sendRaw(huge);
+    QVERIFY(wsjtx::read(status) && wsjtx::read(status)->status->rxDf == 900); // whole, it is a (short) Status
+    QTest::qWait(100);
+    QCOMPARE(bridge->link.latest()->mode, QStringLiteral("FT8"));
+}
+
+QTEST_GUILESS_MAIN(TestWsjtxBridge)
+#include "tst_wsjtxbridge.moc"

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "backend.h"
+#include "wsjtxlink.h"
+
+class WsjtxReads;
+
+// Macro steps carried out on WSJT-X with its UDP requests, each confirmed by what WSJT-X sends
+// back before the call's reply. WSJT-X sends nothing for a request that changes nothing, and
+// never sends a datagram identical to its last: where the view already shows what a step asks
+// for, a Replay's Status confirms it. What WSJT-X cannot be asked is refused before anything is
+// sent; this program can start no transmission.
+class WsjtxDriver : public Driver
+{
+public:
+    static constexpr int settleMs = 50; // an Rx DF is read again this long after it showed
+
+    WsjtxDriver(WsjtxLink &link, WsjtxReads &reads);
+
+    static const QStringList &modes();
+
+    QString refusal(const MacroStep &step) const override;
+    void carryOut(const MacroStep &step, RunningCall &call, Then then) override;
+    void backToReceive(RunningCall &call, Then then) override;
+    std::optional<BridgeFailure> cancel() override;
+
+private:
+    using Shows = std::function<bool(const wsjtx::Message &)>;
+
+    // Sends the request, once WSJT-X is known to take requests, and waits for what shows it done.
+    void request(RunningCall &call, const QByteArray &datagram, const QString &awaited, Shows shows, Then then);
+    void await(RunningCall &call, const QString &awaited, Shows shows, Then then);
+    void replayShows(RunningCall &call, const QString &awaited, const std::function<bool(const wsjtx::Status &)> &shows,
+                     Then then);
+    void setRxDf(RunningCall &call, quint32 hz, Then then);
+    void halt(RunningCall &call, bool autoOnly, Then then);
+
+    WsjtxLink &m_link;
+    WsjtxReads &m_reads;
+    Shows m_shows;      // what the call in progress waits for
+    Then m_then;
+    quint64 m_call = 0; // the call that waits
+    RunningCall *m_waiting = nullptr;
+};

@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "wsjtxlink.h"
+
+#include "bridgelog.h"
+#include "presence.h"
+
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+
+#include <cerrno>
+#include <sys/socket.h>
+
+WsjtxLink::WsjtxLink(Presence &presence, BridgeLog &log, Options options, QObject *parent)
+    : QObject(parent), m_presence(presence), m_log(log), m_options(std::move(options))
+{
+    connect(&m_socket, &QUdpSocket::readyRead, this, &WsjtxLink::readDatagrams);
+    m_probeTimer.setInterval(m_options.probeMs);
+    connect(&m_probeTimer, &QTimer::timeout, this, &WsjtxLink::probe);
+    m_heartbeats.setSingleShot(true);
+    m_heartbeats.setInterval(m_options.heartbeatsMissedMs);
+    connect(&m_heartbeats, &QTimer::timeout, this, [this] { lose(QStringLiteral("no heartbeat for %1 s").arg(m_options.heartbeatsMissedMs / 1000)); });
+    m_acceptsDeadline.setSingleShot(true);
+    m_acceptsDeadline.setInterval(m_options.acceptsWithinMs);
+    connect(&m_acceptsDeadline, &QTimer::timeout, this, [this] {
+        if (std::exchange(m_accepts, Accepts::No) != Accepts::No)
+            m_log.warning(QStringLiteral("%1 drops requests: reads work, macros are refused until \"Accept UDP "
+                                         "requests\" is on (Settings, Reporting)").arg(name()));
+        emit acceptsChecked(m_accepts);
+    });
+}
+
+QString WsjtxLink::open()
+{
+    const bool multicast = !m_options.group.isNull();
+    const QHostAddress bindTo = multicast ? QHostAddress(QHostAddress::AnyIPv4) : m_options.listen;
+    const auto mode = multicast ? QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint
+                                : QAbstractSocket::DefaultForPlatform;
+    if (!m_socket.bind(bindTo, m_options.port, mode))
+        return QStringLiteral("cannot listen at %1:%2: %3").arg(bindTo.toString()).arg(m_options.port).arg(m_socket.errorString());
+    if (multicast) {
+        QNetworkInterface interface;
+        for (const QNetworkInterface &candidate : QNetworkInterface::allInterfaces()) {
+            for (const QNetworkAddressEntry &entry : candidate.addressEntries()) {
+                if (entry.ip() == m_options.listen)
+                    interface = candidate;
+            }
+        }
+        const bool joined = interface.isValid() ? m_socket.joinMulticastGroup(m_options.group, interface)
+                                                : m_socket.joinMulticastGroup(m_options.group);
+        if (!joined)
+            return QStringLiteral("cannot join %1: %2").arg(m_options.group.toString(), m_socket.errorString());
+    }
+    return {};
+}
+
+QString WsjtxLink::name() const
+{
+    if (!following()) {
+        const QHostAddress where = m_options.group.isNull() ? m_options.listen : m_options.group;
+        return QStringLiteral("WSJT-X%1 (listening at %2:%3)")
+            .arg(m_options.id.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(m_options.id), where.toString())
+            .arg(m_options.port);
+    }
+    return QStringLiteral("WSJT-X \"%1\" at %2:%3").arg(m_id, m_peer.toString()).arg(m_peerPort);
+}
+
+void WsjtxLink::readDatagrams()
+{
+    while (m_socket.hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_socket.receiveDatagram(65536);
+        if (const auto message = wsjtx::read(datagram.data()))
+            take(*message, datagram.senderAddress(), quint16(datagram.senderPort()));
+    }
+}
+
+void WsjtxLink::take(const wsjtx::Message &heard, const QHostAddress &from, quint16 port)
+{
+    if (!following()) {
+        const bool first = heard.type == quint32(wsjtx::Type::Heartbeat) || heard.type == quint32(wsjtx::Type::Status);
+        if (!first || (!m_options.id.isEmpty() && heard.id != m_options.id))
+            return;
+        m_id = heard.id;
+        m_peer = from;
+        m_peerPort = port;
+        m_probe.abort();
+        m_probe.connectToHost(from, port);
+        m_probeTimer.start();
+        m_log.info(QStringLiteral("heard %1").arg(name()));
+        checkAccepts(); // and learns its state, as a bridge started beside an idle WSJT-X must
+    } else if (heard.id != m_id || from != m_peer || port != m_peerPort) {
+        return;
+    }
+    m_heartbeats.start();
+    m_lastWasClear = heard.type == quint32(wsjtx::Type::Clear);
+    if (heard.type == quint32(wsjtx::Type::Close))
+        return lose(QStringLiteral("it closed"));
+    const bool accepted = heard.status && m_acceptsDeadline.isActive();
+    if (heard.status)
+        m_latest = heard.status;
+    if (m_latest) // the name is taken once a Status has come
+        m_presence.answered();
+    emit message(heard);
+    if (accepted) { // after the message, which no request sent now can have brought
+        m_acceptsDeadline.stop();
+        m_accepts = Accepts::Yes;
+        emit acceptsChecked(m_accepts);
+    }
+}
+
+// A closed port answers the last probe with "port unreachable", which the kernel keeps as the
+// probe socket's error until it is asked for; nothing WSJT-X sent since may have come.
+void WsjtxLink::probe()
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(int(m_probe.socketDescriptor()), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == ECONNREFUSED
+        && m_presence.answers() == m_answersAtProbe)
+        return lose(QStringLiteral("its port is closed"));
+    m_answersAtProbe = m_presence.answers();
+    m_probe.write("?", 1); // no magic: WSJT-X drops it unread
+}
+
+void WsjtxLink::checkAccepts()
+{
+    if (m_acceptsDeadline.isActive())
+        return;
+    send(wsjtx::replay(m_id));
+    m_acceptsDeadline.start();
+}
+
+void WsjtxLink::send(const QByteArray &datagram)
+{
+    if (following())
+        m_socket.writeDatagram(datagram, m_peer, m_peerPort);
+}
+
+void WsjtxLink::lose(const QString &why)
+{
+    if (!following())
+        return;
+    const QString was = name();
+    m_id.clear();
+    m_latest.reset();
+    m_accepts = Accepts::Unknown;
+    m_lastWasClear = false;
+    m_probeTimer.stop();
+    m_heartbeats.stop();
+    m_acceptsDeadline.stop();
+    m_probe.abort();
+    m_presence.silent(QStringLiteral("%1: %2").arg(was, why), m_presence.answers());
+    emit gone(why);
+}

@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "wsjtxmessage.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QTimer>
+#include <QUdpSocket>
+
+class BridgeLog;
+class Presence;
+
+// The messages of one WSJT-X: the first heard, or the one with the given Id. WSJT-X is the
+// client: it sends to the address this listens on, from a port of its own, and takes requests
+// on that port. What the link hears it tells a Presence: every message once a Status has come,
+// and WSJT-X gone, by its Close, by a closed port (a datagram it would drop unread, sent once a
+// second, comes back "port unreachable" on this machine), or by two missed heartbeats.
+class WsjtxLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        QHostAddress listen = QHostAddress::LocalHost;
+        quint16 port = 2237;
+        QHostAddress group = {}; // a multicast group joined instead, on the listen address's interface
+        QString id = {};         // empty: the first heard
+        int probeMs = 1000;
+        int heartbeatsMissedMs = 35000; // two of WSJT-X's 15 s heartbeats, and room
+        int acceptsWithinMs = 1000;     // a Replay's Status comes within this when requests are taken
+    };
+
+    WsjtxLink(Presence &presence, BridgeLog &log, Options options, QObject *parent = nullptr);
+
+    QString open(); // binds; says why it cannot
+    quint16 port() const { return m_socket.localPort(); }
+    bool following() const { return !m_id.isEmpty(); }
+    QString id() const { return m_id; }
+    QString name() const; // "WSJT-X \"<Id>\" at <address>:<port>", or where it is listened for
+    const std::optional<wsjtx::Status> &latest() const { return m_latest; }
+    bool lastWasClear() const { return m_lastWasClear; }
+
+    // Whether WSJT-X takes requests: checked at first contact; a false may be checked again.
+    enum class Accepts { Unknown, Yes, No };
+    Accepts accepts() const { return m_accepts; }
+    void checkAccepts();
+
+    void send(const QByteArray &datagram);
+
+signals:
+    void message(const wsjtx::Message &message); // each one from the WSJT-X followed
+    void gone(const QString &why);
+    void acceptsChecked(Accepts accepts);
+
+private:
+    void readDatagrams();
+    void probe();
+    void take(const wsjtx::Message &message, const QHostAddress &from, quint16 port);
+    void lose(const QString &why);
+
+    Presence &m_presence;
+    BridgeLog &m_log;
+    const Options m_options;
+    QUdpSocket m_socket;
+    QUdpSocket m_probe; // connected to WSJT-X's port, so that "port unreachable" comes back to it
+    QTimer m_probeTimer;
+    QTimer m_heartbeats;
+    QTimer m_acceptsDeadline;
+
+    QString m_id;
+    QHostAddress m_peer;
+    quint16 m_peerPort = 0;
+    std::optional<wsjtx::Status> m_latest;
+    bool m_lastWasClear = false;
+    Accepts m_accepts = Accepts::Unknown;
+    quint64 m_answersAtProbe = 0;
+};

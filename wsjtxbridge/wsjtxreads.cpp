@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "wsjtxreads.h"
+
+#include "bridgeview.h"
+#include "contract.h"
+
+using Cause = BridgeFailure::Cause;
+
+WsjtxReads::WsjtxReads(WsjtxLink &link) : m_link(link)
+{
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(quietMs);
+    connect(&m_quiet, &QTimer::timeout, this, [this] {
+        if (m_link.latest())
+            m_view->store(readings(*m_link.latest()));
+    });
+    connect(&link, &WsjtxLink::message, this, &WsjtxReads::heard);
+    connect(&link, &WsjtxLink::gone, this, [this](const QString &why) {
+        m_quiet.stop();
+        m_view->forget();
+        if (const Failed failed = std::exchange(m_failed, nullptr)) {
+            m_got = nullptr;
+            failed({Cause::NotRunning, QStringLiteral("WSJT-X has gone: ") + why});
+        }
+    });
+}
+
+Readings WsjtxReads::readings(const wsjtx::Status &status)
+{
+    return {{QString::fromLatin1(contract::audioFq), {int(status.rxDf), std::nullopt}},
+            {QString::fromLatin1(contract::fqA), {double(status.dialHz), std::nullopt}},
+            {QString::fromLatin1(contract::mode), {status.mode, std::nullopt}}};
+}
+
+void WsjtxReads::storeNow(const wsjtx::Status &status)
+{
+    m_quiet.stop();
+    m_view->store(readings(status));
+}
+
+void WsjtxReads::heard(const wsjtx::Message &message)
+{
+    if (!message.status)
+        return;
+    if (const Got got = std::exchange(m_got, nullptr)) {
+        m_failed = nullptr;
+        m_quiet.stop();
+        return got(readings(*message.status), true);
+    }
+    m_quiet.start();
+}
+
+void WsjtxReads::refresh(Got got, Failed failed)
+{
+    if (!m_link.following())
+        return failed({Cause::NotRunning, QStringLiteral("no WSJT-X heard: %1").arg(m_link.name())});
+    if (const auto &latest = m_link.latest())
+        return got(readings(*latest), true);
+    m_got = std::move(got);
+    m_failed = std::move(failed);
+    m_link.send(wsjtx::replay(m_link.id()));
+}
+
+BridgeFailure WsjtxReads::cancelRefresh()
+{
+    m_got = nullptr;
+    m_failed = nullptr;
+    return {Cause::NotAnswering, QStringLiteral("no Status from %1 after a Replay").arg(m_link.name())};
+}

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "backend.h"
+#include "wsjtxlink.h"
+
+#include <QObject>
+#include <QTimer>
+
+class BridgeView;
+
+// What the view shows of WSJT-X, from its Status messages: AudioFq its Rx DF, FqA its dial
+// frequency, Mode its mode. WSJT-X sends a Status on every change, so the latest is current: a
+// refresh answers from it, and asks with a Replay only when none has come. The view is given
+// a change once Status has been quiet for quietMs, so that the passing values of WSJT-X's
+// start-up burst are not announced.
+class WsjtxReads : public QObject, public ReadingSource
+{
+public:
+    static constexpr int quietMs = 300;
+
+    explicit WsjtxReads(WsjtxLink &link);
+    void setView(BridgeView &view) { m_view = &view; }
+
+    static Readings readings(const wsjtx::Status &status);
+    void storeNow(const wsjtx::Status &status); // a call's confirmation, before its reply
+
+    void refresh(Got got, Failed failed) override;
+    BridgeFailure cancelRefresh() override;
+
+private:
+    void heard(const wsjtx::Message &message);
+
+    WsjtxLink &m_link;
+    BridgeView *m_view = nullptr;
+    Got m_got;
+    Failed m_failed;
+    QTimer m_quiet;
+};

@@ -10,9 +10,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 shows its audio frequency, rig frequency and mode twice a second, and sends it\n\
 macro commands at the press of a button.\n\
 .\n\
-Also carries palvo2-fldigi, a bridge that lets the panel drive fldigi over\n\
-XML-RPC (with a systemd user service to run it in every session), and\n\
-palvo2-sim, a stand-in host for trying the panel without a radio.")
+Also carries palvo2-fldigi and palvo2-wsjtx, bridges that let the panel\n\
+drive fldigi over XML-RPC and WSJT-X over its UDP messages (each with a\n\
+systemd user service to run it in every session), and palvo2-sim, a\n\
+stand-in host for trying the panel without a radio.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -20,13 +21,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Found at run time, not by the linker: the X11 platform plugin and a session bus.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "dbus-user-session | dbus-x11")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fldigi")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fldigi, wsjtx")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # What Debian's own packaging takes out of the programs besides the symbols; the user unit
-# pointed at the bridge under the package's prefix, not the build's.
+# units pointed at the bridges under the package's prefix, not the build's.
 set(CPACK_PALVO_BINDIR ${CMAKE_INSTALL_BINDIR})
-set(CPACK_PALVO_USER_UNIT ${PALVO_USER_UNIT})
+set(CPACK_PALVO_USER_UNITS ${PALVO_USER_UNITS})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/strip-notes.cmake
                             ${CMAKE_CURRENT_LIST_DIR}/debian/unit-path.cmake)
 include(CPack)

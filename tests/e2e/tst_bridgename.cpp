@@ -3,10 +3,13 @@
 #include "contract.h"
 #include "dbushost.h"
 #include "fakefldigi.h"
+#include "fakewsjtx.h"
 #include "hostfailure.h"
 #include "privatebus.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QUdpSocket>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -19,6 +22,7 @@ class TestBridgeName : public QObject
 private slots:
     void nameFollowsFldigi();
     void changesAreSignalled();
+    void twoProgramsOnOneBus();
 };
 
 void TestBridgeName::nameFollowsFldigi()
@@ -89,6 +93,42 @@ void TestBridgeName::changesAreSignalled()
     QCOMPARE(listener.changes[1], (QVariantMap{{"FqA", 7074000.0}}));
     QTest::qWait(2500); // fldigi read twice more, unchanged
     QCOMPARE(listener.changes.size(), 2);
+}
+
+// With fldigi's bridge and WSJT-X's on one bus, the one whose program answered first owns the
+// host's name and the other waits in the queue for it; each owns its program's name meanwhile.
+void TestBridgeName::twoProgramsOnOneBus()
+{
+    PrivateBus bus;
+    QVERIFY(bus.isRunning());
+    auto fldigi = std::make_unique<FakeFldigi>();
+    TiedProcess fldigiBridge, wsjtxBridge;
+    fldigiBridge.setProcessEnvironment(bus.environment());
+    fldigiBridge.start(PALVO2_FLDIGI_PATH, {"--url", QString("http://127.0.0.1:%1/RPC2").arg(fldigi->port())});
+    QTRY_VERIFY_WITH_TIMEOUT(bus.nameHasOwner("Palvo2.Application.fldigi"), 10000);
+
+    QUdpSocket held; // a free port for WSJT-X to send to
+    QVERIFY(held.bind(QHostAddress::LocalHost, 0));
+    const quint16 port = held.localPort();
+    held.close();
+    wsjtxBridge.setProcessEnvironment(bus.environment());
+    wsjtxBridge.start(PALVO2_WSJTX_PATH, {"--listen", QString("127.0.0.1:%1").arg(port)});
+    QVERIFY(wsjtxBridge.waitForStarted());
+    FakeWsjtx wsjtx(port);
+    QDBusConnection connection = bus.connect("watcher");
+    auto owner = [&](const QString &name) { return connection.interface()->serviceOwner(name).value(); };
+    QTRY_VERIFY_WITH_TIMEOUT((wsjtx.heartbeat(), bus.nameHasOwner("Palvo2.Application.wsjtx")), 10000);
+    QCOMPARE(owner(contract::busName), owner("Palvo2.Application.fldigi"));
+
+    fldigi.reset(); // its bridge leaves the queue, and WSJT-X's gets the name
+    QTRY_VERIFY_WITH_TIMEOUT(!bus.nameHasOwner("Palvo2.Application.fldigi"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(owner(contract::busName), owner("Palvo2.Application.wsjtx"), 5000);
+    auto script = DBusHost::attach(connection);
+    QCOMPARE(script->read("Mode").toString(), QStringLiteral("FT8"));
+    for (TiedProcess *bridge : {&fldigiBridge, &wsjtxBridge}) {
+        bridge->kill();
+        bridge->waitForFinished();
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBridgeName)

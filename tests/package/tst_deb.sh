@@ -37,7 +37,9 @@ dpkg -x "$deb" "$root"
 expected="usr/bin/palvo-panel
 usr/bin/palvo2-fldigi
 usr/bin/palvo2-sim
+usr/bin/palvo2-wsjtx
 usr/lib/systemd/user/palvo2-fldigi.service
+usr/lib/systemd/user/palvo2-wsjtx.service
 usr/share/applications/net.palvo.panel.desktop
 usr/share/dbus-1/interfaces/Palvo2.Application.xml
 usr/share/doc/palvo-panel/README.md
@@ -47,11 +49,12 @@ usr/share/icons/hicolor/scalable/apps/net.palvo.panel.svg
 usr/share/man/man1/palvo-panel.1.gz
 usr/share/man/man1/palvo2-fldigi.1.gz
 usr/share/man/man1/palvo2-sim.1.gz
+usr/share/man/man1/palvo2-wsjtx.1.gz
 usr/share/metainfo/net.palvo.panel.metainfo.xml"
 actual=$(cd "$root" && find . -type f | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 
-for exe in palvo-panel palvo2-sim palvo2-fldigi; do
+for exe in palvo-panel palvo2-sim palvo2-fldigi palvo2-wsjtx; do
   f=$root/usr/bin/$exe
   [ -x "$f" ] || { fail "$exe is not executable"; continue; }
   missing=$(ldd "$f" | grep -E 'not found|libasan|libubsan' || true)
@@ -69,12 +72,14 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
   LC_ALL=C.UTF-8 man -l "$page" 2>/dev/null | grep -q '^NAME' || fail "$(basename "$page") does not render"
 done
 mkdir -m 700 "$work/runtime"
-sed "s|/usr/bin/|$root/usr/bin/|" "$root/usr/lib/systemd/user/palvo2-fldigi.service" >"$work/palvo2-fldigi.service"
-XDG_RUNTIME_DIR=$work/runtime MANPATH=$root/usr/share/man systemd-analyze --user verify \
-  "$work/palvo2-fldigi.service" || fail "systemd-analyze --user verify"
+for service in palvo2-fldigi palvo2-wsjtx; do
+  sed "s|/usr/bin/|$root/usr/bin/|" "$root/usr/lib/systemd/user/$service.service" >"$work/$service.service"
+  XDG_RUNTIME_DIR=$work/runtime MANPATH=$root/usr/share/man systemd-analyze --user verify \
+    "$work/$service.service" || fail "systemd-analyze --user verify $service"
+done
 cmp "$root/usr/share/dbus-1/interfaces/Palvo2.Application.xml" "$src/hostlink/Palvo2.Application.xml" \
   || fail "the published interface is not the contract"
-for exe in palvo2-sim palvo2-fldigi; do
+for exe in palvo2-sim palvo2-fldigi palvo2-wsjtx; do
   [ "$("$root/usr/bin/$exe" --version)" = "$exe $(dpkg-deb -f "$deb" Version)" ] || fail "$exe --version"
 done
 
@@ -112,18 +117,21 @@ kill "$sim"; wait "$sim" 2>/dev/null || true; sim=
 for _ in $(seq 50); do grep -q 'Error' "$work/panel.err" && break; sleep 0.1; done
 grep -q 'NameHasNoOwner' "$work/panel.err" || fail "the installed panel was not polling the host"
 
-# The unit starts the bridge the package holds, also in a package made from a build with the
+# Each unit starts the bridge the package holds, also in a package made from a build with the
 # default prefix (/usr/local): the package installs under /usr whatever the build's prefix.
-unit=usr/lib/systemd/user/palvo2-fldigi.service
-starts() { sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$1/$unit"; }
-holds() { local program; program=$(starts "$1"); [ -n "$program" ] && [ -f "$1$program" ] && [ -x "$1$program" ]; }
-holds "$root" || fail "ExecStart=$(starts "$root") is not in the package"
+starts() { sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$1/usr/lib/systemd/user/$2.service"; }
+holds() { local program; program=$(starts "$1" "$2"); [ "$program" = "/usr/bin/$2" ] && [ -x "$1$program" ]; }
+for service in palvo2-fldigi palvo2-wsjtx; do
+  holds "$root" "$service" || fail "ExecStart=$(starts "$root" "$service") is not in the package"
+done
 cmake -U CMAKE_INSTALL_PREFIX "$build" >/dev/null
 (cd "$build" && rm -f ./*.deb && cpack -G DEB >/dev/null) || fail "cpack from a build with the default prefix"
 mkdir "$work/default-prefix"
 dpkg -x "$build"/*.deb "$work/default-prefix"
-holds "$work/default-prefix" \
-  || fail "from a build with the default prefix, ExecStart=$(starts "$work/default-prefix") is not in the package"
+for service in palvo2-fldigi palvo2-wsjtx; do
+  holds "$work/default-prefix" "$service" \
+    || fail "from a build with the default prefix, ExecStart=$(starts "$work/default-prefix" "$service") is not in the package"
+done
 
 [ "$failures" -eq 0 ] && echo "PASS: package checks"
 exit "$failures"

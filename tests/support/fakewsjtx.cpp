@@ -27,7 +27,7 @@ void FakeWsjtx::heartbeat()
     QByteArray bytes = header(wsjtx::Type::Heartbeat);
     QDataStream out(&bytes, QIODevice::Append);
     out << wsjtx::schema << QByteArray("2.6.1") << QByteArray("");
-    send(bytes);
+    send(bytes, true); // every 15 s, whatever went before
 }
 
 void FakeWsjtx::sendStatus()

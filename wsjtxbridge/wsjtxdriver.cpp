@@ -76,24 +76,33 @@ void WsjtxDriver::carryOut(const MacroStep &step, RunningCall &call, Then then)
     }
 }
 
-// An Rx DF change brings no Status: a Replay's shows it. WSJT-X may undo one set just after a
-// mode change, so the value is read again a moment after it showed.
+// An Rx DF change brings no Status: Replays show it, a moment after the Configure on a real
+// WSJT-X. It may then undo it (just after a mode change), so it is read again once settled.
 void WsjtxDriver::setRxDf(RunningCall &call, quint32 hz, Then then)
 {
-    const QString awaited = QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz);
-    auto confirm = [=, this, &call](Then settled) {
-        replayShows(call, awaited, [](const wsjtx::Status &) { return true; }, [=, this, &call] {
-            const quint32 shown = m_link.latest() ? m_link.latest()->rxDf : 0;
-            if (shown != hz)
-                return call.fail({Cause::NotCarriedOut, QStringLiteral("WSJT-X did not take Rx DF %1: it shows %2").arg(hz).arg(shown)});
-            settled();
-        });
-    };
     const std::optional<wsjtx::Status> latest = m_link.latest();
-    request(call, wsjtx::configure(m_link.id(), QString(), hz, latest.value_or(wsjtx::Status{})), awaited,
-            nullptr, [=, &call] {
-                confirm([=, &call] { call.after(settleMs, [=] { confirm(then); }); });
+    request(call, wsjtx::configure(m_link.id(), QString(), hz, latest.value_or(wsjtx::Status{})),
+            QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz), nullptr, [=, this, &call] { awaitRxDf(call, hz, then); });
+}
+
+void WsjtxDriver::awaitRxDf(RunningCall &call, quint32 hz, Then then)
+{
+    const QString awaited = QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz);
+    auto any = [](const wsjtx::Status &) { return true; };
+    replayShows(call, awaited, any, [=, this, &call] {
+        if (const quint32 now = m_link.latest() ? m_link.latest()->rxDf : 0; now != hz) {
+            call.awaiting(QStringLiteral("WSJT-X did not take Rx DF %1").arg(hz), QStringLiteral(": it shows %1").arg(now));
+            return call.after(settleMs, [=, this, &call] { awaitRxDf(call, hz, then); });
+        }
+        call.after(settleMs, [=, this, &call] {
+            replayShows(call, awaited, any, [=, this, &call] {
+                const quint32 now = m_link.latest() ? m_link.latest()->rxDf : 0;
+                if (now != hz)
+                    return call.fail({Cause::NotCarriedOut, QStringLiteral("WSJT-X did not take Rx DF %1: it shows %2").arg(hz).arg(now)});
+                then();
             });
+        });
+    });
 }
 
 // HaltTx, confirmed by a Status with Tx Enabled (and for now, Transmitting) false.
@@ -127,21 +136,22 @@ void WsjtxDriver::request(RunningCall &call, const QByteArray &datagram, const Q
     if (!m_link.following())
         return call.fail({Cause::NotRunning, QStringLiteral("no WSJT-X heard: %1").arg(m_link.name())});
     if (m_link.accepts() != WsjtxLink::Accepts::Yes) {
-        // The operator may have turned the setting on since: a Replay tells.
+        // The operator may have turned the setting on since: a check of this call's own tells.
+        const bool own = m_link.checkAccepts();
         auto checked = std::make_shared<QMetaObject::Connection>();
         *checked = QObject::connect(&m_link, &WsjtxLink::acceptsChecked, &m_link,
                                     [=, this, &call, id = call.id()](WsjtxLink::Accepts accepts) {
                                         QObject::disconnect(*checked);
                                         if (!call.current(id))
                                             return;
-                                        if (accepts != WsjtxLink::Accepts::Yes)
+                                        if (accepts != WsjtxLink::Accepts::Yes && own)
                                             return call.fail({Cause::Refused,
                                                               QStringLiteral("%1 drops every request: turn on \"Accept UDP "
                                                                              "requests\" in its Settings, Reporting tab")
                                                                   .arg(m_link.name())});
                                         request(call, datagram, awaited, shows, then);
                                     });
-        return m_link.checkAccepts();
+        return;
     }
     m_link.send(datagram);
     if (!shows) // nothing comes back for it

@@ -14,7 +14,7 @@ class WsjtxReads;
 class WsjtxDriver : public Driver
 {
 public:
-    static constexpr int settleMs = 50; // an Rx DF is read again this long after it showed
+    static constexpr int settleMs = 50; // how often an Rx DF is read until it shows, and once after
 
     WsjtxDriver(WsjtxLink &link, WsjtxReads &reads);
 
@@ -34,6 +34,7 @@ private:
     void replayShows(RunningCall &call, const QString &awaited, const std::function<bool(const wsjtx::Status &)> &shows,
                      Then then);
     void setRxDf(RunningCall &call, quint32 hz, Then then);
+    void awaitRxDf(RunningCall &call, quint32 hz, Then then);
     void halt(RunningCall &call, bool autoOnly, Then then);
 
     WsjtxLink &m_link;

@@ -69,11 +69,11 @@ void WsjtxLink::readDatagrams()
     while (m_socket.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_socket.receiveDatagram(65536);
         if (const auto message = wsjtx::read(datagram.data()))
-            take(*message, datagram.senderAddress(), quint16(datagram.senderPort()));
+            take(*message, datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort()));
     }
 }
 
-void WsjtxLink::take(const wsjtx::Message &heard, const QHostAddress &from, quint16 port)
+void WsjtxLink::take(const wsjtx::Message &heard, const QByteArray &bytes, const QHostAddress &from, quint16 port)
 {
     if (!following()) {
         const bool first = heard.type == quint32(wsjtx::Type::Heartbeat) || heard.type == quint32(wsjtx::Type::Status);
@@ -94,9 +94,15 @@ void WsjtxLink::take(const wsjtx::Message &heard, const QHostAddress &from, quin
     m_lastWasClear = heard.type == quint32(wsjtx::Type::Clear);
     if (heard.type == quint32(wsjtx::Type::Close))
         return lose(QStringLiteral("it closed"));
-    const bool accepted = heard.status && m_acceptsDeadline.isActive();
-    if (heard.status)
+    // WSJT-X never sends a datagram identical to its last but for a Replay: a Status the same
+    // as the one before tells that it took the Replay.
+    const bool checking = heard.status && m_acceptsDeadline.isActive();
+    const bool accepted = checking && bytes == m_latestBytes;
+    const bool first = checking && m_latestBytes.isEmpty();
+    if (heard.status) {
         m_latest = heard.status;
+        m_latestBytes = bytes;
+    }
     if (m_latest) // the name is taken once a Status has come
         m_presence.answered();
     emit message(heard);
@@ -104,6 +110,9 @@ void WsjtxLink::take(const wsjtx::Message &heard, const QHostAddress &from, quin
         m_acceptsDeadline.stop();
         m_accepts = Accepts::Yes;
         emit acceptsChecked(m_accepts);
+    } else if (first) { // nothing to compare it with: a second Replay must bring it again
+        m_acceptsDeadline.stop();
+        checkAccepts();
     }
 }
 
@@ -117,15 +126,16 @@ void WsjtxLink::probe()
         && m_presence.answers() == m_answersAtProbe)
         return lose(QStringLiteral("its port is closed"));
     m_answersAtProbe = m_presence.answers();
-    m_probe.write("?", 1); // no magic: WSJT-X drops it unread
+    m_probe.write(wsjtx::unknown(m_id));
 }
 
-void WsjtxLink::checkAccepts()
+bool WsjtxLink::checkAccepts()
 {
     if (m_acceptsDeadline.isActive())
-        return;
+        return false;
     send(wsjtx::replay(m_id));
     m_acceptsDeadline.start();
+    return true;
 }
 
 void WsjtxLink::send(const QByteArray &datagram)
@@ -141,6 +151,7 @@ void WsjtxLink::lose(const QString &why)
     const QString was = name();
     m_id.clear();
     m_latest.reset();
+    m_latestBytes.clear();
     m_accepts = Accepts::Unknown;
     m_lastWasClear = false;
     m_probeTimer.stop();

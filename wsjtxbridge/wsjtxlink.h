@@ -15,8 +15,9 @@ class Presence;
 // The messages of one WSJT-X: the first heard, or the one with the given Id. WSJT-X is the
 // client: it sends to the address this listens on, from a port of its own, and takes requests
 // on that port. What the link hears it tells a Presence: every message once a Status has come,
-// and WSJT-X gone, by its Close, by a closed port (a datagram it would drop unread, sent once a
-// second, comes back "port unreachable" on this machine), or by two missed heartbeats.
+// and WSJT-X gone, by its Close, by a closed port (a datagram it ignores, sent once a
+// second, comes back "port unreachable" on this machine), or by two missed heartbeats. The
+// datagram is a message of a type WSJT-X does not know: it ignores those without a word.
 class WsjtxLink : public QObject
 {
     Q_OBJECT
@@ -43,10 +44,12 @@ public:
     const std::optional<wsjtx::Status> &latest() const { return m_latest; }
     bool lastWasClear() const { return m_lastWasClear; }
 
-    // Whether WSJT-X takes requests: checked at first contact; a false may be checked again.
+    // Whether WSJT-X takes requests: checked at first contact; a No may be checked again. A
+    // check is a Replay, answered by a Status the same as the one before. False: a check was
+    // already running.
     enum class Accepts { Unknown, Yes, No };
     Accepts accepts() const { return m_accepts; }
-    void checkAccepts();
+    bool checkAccepts();
 
     void send(const QByteArray &datagram);
 
@@ -58,7 +61,7 @@ signals:
 private:
     void readDatagrams();
     void probe();
-    void take(const wsjtx::Message &message, const QHostAddress &from, quint16 port);
+    void take(const wsjtx::Message &message, const QByteArray &bytes, const QHostAddress &from, quint16 port);
     void lose(const QString &why);
 
     Presence &m_presence;
@@ -74,6 +77,7 @@ private:
     QHostAddress m_peer;
     quint16 m_peerPort = 0;
     std::optional<wsjtx::Status> m_latest;
+    QByteArray m_latestBytes;
     bool m_lastWasClear = false;
     Accepts m_accepts = Accepts::Unknown;
     quint64 m_answersAtProbe = 0;

@@ -112,6 +112,11 @@ QByteArray close(const QString &id)
     return Builder(Type::Close, id).bytes;
 }
 
+QByteArray unknown(const QString &id)
+{
+    return Builder(Type(99), id).bytes;
+}
+
 QByteArray configure(const QString &id, const QString &mode, quint32 rxDf, const Status &latest)
 {
     Builder b(Type::Configure, id);

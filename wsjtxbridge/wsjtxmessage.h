@@ -56,6 +56,10 @@ QByteArray replay(const QString &id);
 QByteArray haltTx(const QString &id, bool autoOnly);
 QByteArray clear(const QString &id, quint8 window); // 0 band activity, 1 Rx frequency, 2 both
 QByteArray close(const QString &id);
+// A well-formed message of a type WSJT-X does not know, which its protocol has it ignore
+// silently. (A datagram without the magic brings up WSJT-X 2.6.1's "Network Error" dialog, and
+// it takes no request until someone closes it.)
+QByteArray unknown(const QString &id);
 // Mode empty and rxDf noChange leave them as they are; fastMode and trPeriod, which have no
 // "no change", are sent as WSJT-X's latest Status shows them.
 QByteArray configure(const QString &id, const QString &mode, quint32 rxDf, const Status &latest);

@@ -70,7 +70,9 @@ void FakeWsjtx::take()
         switch (wsjtx::Type(type)) {
         case wsjtx::Type::Replay:
             sendStatus();
-            break;
+            if (std::exchange(m_undoing, false))
+                status.rxDf = 1500;
+            continue;
         case wsjtx::Type::HaltTx: {
             bool autoOnly = false;
             in >> autoOnly;
@@ -89,8 +91,10 @@ void FakeWsjtx::take()
             static const QList<QByteArray> modes{"FT8", "FT4", "FST4", "FST4W", "JT4", "JT9", "JT65", "Q65", "MSK144", "WSPR", "FreqCal", "Echo"};
             if (modes.contains(mode))
                 status.mode = QString::fromUtf8(mode);
-            if (rxDf != wsjtx::noChange)
-                status.rxDf = undoesRxDf ? 1500 : rxDf;
+            if (rxDf != wsjtx::noChange) {
+                status.rxDf = rxDf;
+                m_undoing = undoesRxDf;
+            }
             if (status.mode != before.mode)
                 sendStatus(); // an Rx DF alone brings none
             continue;

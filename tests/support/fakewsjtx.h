@@ -18,7 +18,7 @@ public:
 
     wsjtx::Status status;
     bool acceptsRequests = true;
-    bool undoesRxDf = false;     // an Rx DF set shows 1500 again, as one just after a mode change
+    bool undoesRxDf = false;     // an Rx DF set is 1500 again after one Replay, as one just after a mode change
     QList<quint32> requests;     // the types of the requests taken, in order
 
     void heartbeat();
@@ -36,4 +36,5 @@ private:
     quint16 m_bridgePort;
     QString m_id;
     QByteArray m_last;
+    bool m_undoing = false;
 };

@@ -19,6 +19,13 @@ WsjtxLink::WsjtxLink(Presence &presence, BridgeLog &log, Options options, QObjec
     m_heartbeats.setSingleShot(true);
     m_heartbeats.setInterval(m_options.heartbeatsMissedMs);
     connect(&m_heartbeats, &QTimer::timeout, this, [this] { lose(QStringLiteral("no heartbeat for %1 s").arg(m_options.heartbeatsMissedMs / 1000)); });
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(quietMs);
+    connect(&m_quiet, &QTimer::timeout, this, [this] {
+        m_settled = true;
+        m_presence.answered();
+        emit settledDown();
+    });
     m_acceptsDeadline.setSingleShot(true);
     m_acceptsDeadline.setInterval(m_options.acceptsWithinMs);
     connect(&m_acceptsDeadline, &QTimer::timeout, this, [this] {
@@ -103,8 +110,10 @@ void WsjtxLink::take(const wsjtx::Message &heard, const QByteArray &bytes, const
         m_latest = heard.status;
         m_latestBytes = bytes;
     }
-    if (m_latest) // the name is taken once a Status has come
+    if (m_settled)
         m_presence.answered();
+    else if (heard.status)
+        m_quiet.start();
     emit message(heard);
     if (accepted) { // after the message, which no request sent now can have brought
         m_acceptsDeadline.stop();
@@ -152,6 +161,8 @@ void WsjtxLink::lose(const QString &why)
     m_id.clear();
     m_latest.reset();
     m_latestBytes.clear();
+    m_settled = false;
+    m_quiet.stop();
     m_accepts = Accepts::Unknown;
     m_lastWasClear = false;
     m_probeTimer.stop();

@@ -14,7 +14,9 @@ class Presence;
 
 // The messages of one WSJT-X: the first heard, or the one with the given Id. WSJT-X is the
 // client: it sends to the address this listens on, from a port of its own, and takes requests
-// on that port. What the link hears it tells a Presence: every message once a Status has come,
+// on that port. WSJT-X's start-up sends a burst of Status messages with passing values (a dial
+// of 0, then 145 MHz): its state counts as known once Status has been quiet for quietMs. What
+// the link hears it tells a Presence: every message from then on,
 // and WSJT-X gone, by its Close, by a closed port (a datagram it ignores, sent once a
 // second, comes back "port unreachable" on this machine), or by two missed heartbeats. The
 // datagram is a message of a type WSJT-X does not know: it ignores those without a word.
@@ -41,7 +43,9 @@ public:
     bool following() const { return !m_id.isEmpty(); }
     QString id() const { return m_id; }
     QString name() const; // "WSJT-X \"<Id>\" at <address>:<port>", or where it is listened for
+    static constexpr int quietMs = 300;
     const std::optional<wsjtx::Status> &latest() const { return m_latest; }
+    bool settled() const { return m_settled; }
     bool lastWasClear() const { return m_lastWasClear; }
 
     // Whether WSJT-X takes requests: checked at first contact; a No may be checked again. A
@@ -55,6 +59,7 @@ public:
 
 signals:
     void message(const wsjtx::Message &message); // each one from the WSJT-X followed
+    void settledDown();
     void gone(const QString &why);
     void acceptsChecked(Accepts accepts);
 
@@ -72,6 +77,8 @@ private:
     QTimer m_probeTimer;
     QTimer m_heartbeats;
     QTimer m_acceptsDeadline;
+    QTimer m_quiet;
+    bool m_settled = false;
 
     QString m_id;
     QHostAddress m_peer;

@@ -15,6 +15,11 @@ WsjtxReads::WsjtxReads(WsjtxLink &link) : m_link(link)
             m_view->store(readings(*m_link.latest()));
     });
     connect(&link, &WsjtxLink::message, this, &WsjtxReads::heard);
+    connect(&link, &WsjtxLink::settledDown, this, [this] {
+        m_failed = nullptr;
+        if (const Got got = std::exchange(m_got, nullptr))
+            got(readings(*m_link.latest()), true);
+    });
     connect(&link, &WsjtxLink::gone, this, [this](const QString &why) {
         m_quiet.stop();
         m_view->forget();
@@ -40,25 +45,20 @@ void WsjtxReads::storeNow(const wsjtx::Status &status)
 
 void WsjtxReads::heard(const wsjtx::Message &message)
 {
-    if (!message.status)
-        return;
-    if (const Got got = std::exchange(m_got, nullptr)) {
-        m_failed = nullptr;
-        m_quiet.stop();
-        return got(readings(*message.status), true);
-    }
-    m_quiet.start();
+    if (message.status && m_link.settled())
+        m_quiet.start();
 }
 
 void WsjtxReads::refresh(Got got, Failed failed)
 {
     if (!m_link.following())
         return failed({Cause::NotRunning, QStringLiteral("no WSJT-X heard: %1").arg(m_link.name())});
-    if (const auto &latest = m_link.latest())
-        return got(readings(*latest), true);
+    if (m_link.settled())
+        return got(readings(*m_link.latest()), true);
     m_got = std::move(got);
     m_failed = std::move(failed);
-    m_link.send(wsjtx::replay(m_link.id()));
+    if (!m_link.latest())
+        m_link.send(wsjtx::replay(m_link.id()));
 }
 
 BridgeFailure WsjtxReads::cancelRefresh()

@@ -11,13 +11,13 @@ class BridgeView;
 
 // What the view shows of WSJT-X, from its Status messages: AudioFq its Rx DF, FqA its dial
 // frequency, Mode its mode. WSJT-X sends a Status on every change, so the latest is current: a
-// refresh answers from it, and asks with a Replay only when none has come. The view is given
-// a change once Status has been quiet for quietMs, so that the passing values of WSJT-X's
-// start-up burst are not announced.
+// refresh answers from it once WSJT-X's state has settled, and asks with a Replay when no
+// Status has come. The view is given a change once Status has been quiet for quietMs, so that
+// passing values are not announced.
 class WsjtxReads : public QObject, public ReadingSource
 {
 public:
-    static constexpr int quietMs = 300;
+    static constexpr int quietMs = WsjtxLink::quietMs;
 
     explicit WsjtxReads(WsjtxLink &link);
     void setView(BridgeView &view) { m_view = &view; }

@@ -54,7 +54,7 @@ void TestWsjtxBridge::cleanup()
 void TestWsjtxBridge::contact()
 {
     fake->heartbeat();
-    QTRY_VERIFY(bridge->link.latest() || bridge->link.accepts() == WsjtxLink::Accepts::No);
+    QTRY_VERIFY(bridge->link.settled() || bridge->link.accepts() == WsjtxLink::Accepts::No);
     fake->requests.clear();
 }
 

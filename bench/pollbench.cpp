@@ -9,7 +9,8 @@
 //   pollbench clicks N           N clicks on "Run" queued at once, macro texts "burst 1".."burst N"
 //   pollbench bridge SIM_BUS BRIDGE_BUS FLDIGI_URL BRIDGE_PID TICKS ROUNDS
 //                                ticks through palvo2-fldigi against ticks against palvo2-sim plus
-//                                three direct reads of fldigi, in alternating blocks
+//                                three direct reads of fldigi, in alternating blocks; with "-" for
+//                                FLDIGI_URL, through any bridge (palvo2-wsjtx) against the sim alone
 //   pollbench remote BRIDGE FLDIGI_PORT SECONDS ROUNDS TRIP...
 //                                palvo2-fldigi with fldigi each round trip (ms) away: ticks, each
 //                                button's macro, fldigi's requests a second (remotebench.cpp)
@@ -37,6 +38,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <ctime>
 #include <unistd.h>
@@ -297,13 +299,15 @@ int bridge(const QStringList &args)
 {
     auto sim = formOn(args.value(2), QStringLiteral("sim"));
     auto viaBridge = formOn(args.value(3), QStringLiteral("bridge"));
-    DirectReads fldigi{QUrl(args.value(4))};
+    std::optional<DirectReads> fldigi;
+    if (args.value(4) != u"-")
+        fldigi.emplace(QUrl(args.value(4)));
     const QString bridgePid = args.value(5);
     const int ticks = args.value(6).toInt();
     const int rounds = args.value(7).toInt();
     auto direct = [&] {
         for (const char *method : {"modem.get_carrier", "rig.get_frequency", "modem.get_name"}) {
-            if (!fldigi.read(QString::fromLatin1(method)).isValid())
+            if (fldigi && !fldigi->read(QString::fromLatin1(method)).isValid())
                 std::exit(1);
         }
     };
@@ -344,7 +348,8 @@ int bridge(const QStringList &args)
     }
     std::printf("blocks of %d ticks, %d of each; median (min-max)\n", ticks, rounds);
     std::printf("tick_via_sim_us %s\n", qPrintable(spread(simUs)));
-    std::printf("three_direct_reads_us %s\n", qPrintable(spread(directUs)));
+    if (fldigi)
+        std::printf("three_direct_reads_us %s\n", qPrintable(spread(directUs)));
     std::printf("tick_via_bridge_us %s\n", qPrintable(spread(bridgeUs)));
     std::printf("bridge_per_floor %s\n", qPrintable(spread(ratios, 2)));
     std::printf("bridge_cpu_us_per_tick %s\n", qPrintable(spread(cpuUs)));

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# A tick through palvo2-wsjtx against a tick through palvo2-sim (the same three D-Bus hops),
+# timed in alternating blocks in one run. WSJT-X runs with settings of its own in network and IPC
+# namespaces of its own, as in the tests, and ends with its Close request.
+#   bench/wsjtx.sh            BENCH_TICKS ticks a block (2000), BENCH_ROUNDS blocks of each (10)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ "${1:-}" != inside ]; then
+  scripts/deps
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+  cmake --build build -j"$(nproc)" >/dev/null
+  exec scripts/private-net bash "$0" inside
+fi
+
+source bench/display.sh
+mkdir -p "$scratch/home/.config" "$scratch/tmp"
+printf '[Configuration]\nMyCall=N0CALL\nAcceptUDPRequests=true\nUDPServer=127.0.0.1\nUDPServerPort=2237\n' \
+  >"$scratch/home/.config/WSJT-X.ini"
+buses=()
+for name in simbus bridgebus; do
+  mkdir -p "$scratch/$name"
+  dbus-daemon --session --nofork --print-address=1 --address="unix:dir=$scratch/$name" >"$scratch/$name/address" 2>/dev/null &
+  pids+=($!)
+  for _ in $(seq 50); do [ -s "$scratch/$name/address" ] && break; sleep 0.1; done
+  buses+=("$(head -1 "$scratch/$name/address")")
+done
+DBUS_SESSION_BUS_ADDRESS=${buses[0]} build/palvo2-sim >/dev/null 2>&1 &
+pids+=($!)
+DBUS_SESSION_BUS_ADDRESS=${buses[1]} build/palvo2-wsjtx 2>"$scratch/bridge.err" &
+bridge=$!
+pids+=("$bridge")
+sleep 0.5
+DISPLAY=$display HOME=$scratch/home TMPDIR=$scratch/tmp wsjtx >/dev/null 2>&1 &
+wsjtx=$!
+for _ in $(seq 300); do grep -q "WSJT-X answers" "$scratch/bridge.err" && break; sleep 0.1; done
+
+QT_QPA_PLATFORM=offscreen build/pollbench bridge "${buses[0]}" "${buses[1]}" - "$bridge" \
+  "${BENCH_TICKS:-2000}" "${BENCH_ROUNDS:-10}"
+
+port=$(ss -Hulpn | sed -n 's/.*:\([0-9]*\) .*"wsjtx".*/\1/p' | head -n 1)
+printf '\xad\xbc\xcb\xda\x00\x00\x00\x03\x00\x00\x00\x06\x00\x00\x00\x06WSJT-X' >"/dev/udp/127.0.0.1/$port"
+wait "$wsjtx" || true

@@ -63,8 +63,9 @@ void FakeWsjtx::take()
         quint32 magic = 0, schema = 0, type = 0;
         QByteArray id;
         in >> magic >> schema >> type >> id;
-        if (magic != wsjtx::magic || !acceptsRequests)
-            continue;
+        const QList<wsjtx::Type> known{wsjtx::Type::Replay, wsjtx::Type::HaltTx, wsjtx::Type::Clear, wsjtx::Type::Configure};
+        if (magic != wsjtx::magic || !acceptsRequests || !known.contains(wsjtx::Type(type)))
+            continue; // a type it does not know it ignores, as WSJT-X does
         requests.append(type);
         const wsjtx::Status before = status;
         switch (wsjtx::Type(type)) {

@@ -1,31 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // palvo2-wsjtx: serves the host's interface on the session bus and carries it out on WSJT-X.
-#include "bridgelog.h"
-#include "bridgeobject.h"
-#include "contract.h"
-#include "namekeeper.h"
+#include "bridgemain.h"
 #include "wsjtxbridge.h"
-
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusError>
-#include <QTextStream>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("palvo2-wsjtx"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(PALVO_VERSION));
-    QTextStream errors(stderr);
-    BridgeLog log(errors, QCoreApplication::applicationName());
-
-    QCommandLineParser options;
-    options.setApplicationDescription(QStringLiteral(
-        "Drives WSJT-X through its UDP messages as the host \"Palvo2.Application\" on the session bus.\n"
-        "Owns that name while WSJT-X is heard, and only then."));
-    options.addHelpOption();
-    options.addVersionOption();
+    BridgeMain bridge(argc, argv, QStringLiteral("palvo2-wsjtx"),
+                      QStringLiteral("Drives WSJT-X through its UDP messages as the host \"Palvo2.Application\" on the "
+                                     "session bus.\nOwns that name while WSJT-X is heard, and only then."),
+                      QStringLiteral("WSJT-X"), QStringLiteral("wsjtx"));
     const QCommandLineOption listenOption(QStringLiteral("listen"),
                                           QStringLiteral("The address and port WSJT-X sends to, its UDP Server "
                                                          "(default 127.0.0.1:2237)."),
@@ -38,15 +21,13 @@ int main(int argc, char *argv[])
                                       QStringLiteral("Follow the WSJT-X with this Id (its --rig-name) rather than the "
                                                      "first heard."),
                                       QStringLiteral("id"));
-    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
-                                           QStringLiteral("Milliseconds within which every call is answered, "
-                                                          "from 100 to 60000 (default 1800)."),
-                                           QStringLiteral("ms"), QStringLiteral("1800"));
-    options.addOptions({listenOption, groupOption, idOption, timeoutOption});
-    options.process(app);
+    bridge.options.addOptions({listenOption, groupOption, idOption});
+    if (!bridge.process())
+        return 2;
+    BridgeLog &log = bridge.log();
 
     WsjtxLink::Options link;
-    const QString listen = options.value(listenOption);
+    const QString listen = bridge.options.value(listenOption);
     const qsizetype colon = listen.lastIndexOf(u':');
     bool portOk = false;
     link.listen = QHostAddress(listen.left(colon));
@@ -55,37 +36,19 @@ int main(int argc, char *argv[])
         log.error(QStringLiteral("--listen takes an IP address and a port, such as 127.0.0.1:2237"));
         return 2;
     }
-    if (options.isSet(groupOption)) {
-        link.group = QHostAddress(options.value(groupOption));
+    if (bridge.options.isSet(groupOption)) {
+        link.group = QHostAddress(bridge.options.value(groupOption));
         if (!link.group.isMulticast()) {
             log.error(QStringLiteral("--multicast takes a multicast group, such as 239.255.0.1"));
             return 2;
         }
     }
-    link.id = options.value(idOption);
-    bool ok = false;
-    const int timeoutMs = options.value(timeoutOption).toInt(&ok);
-    if (!ok || timeoutMs < 100 || timeoutMs > 60000) {
-        log.error(QStringLiteral("--timeout takes a number of milliseconds from 100 to 60000"));
-        return 2;
-    }
+    link.id = bridge.options.value(idOption);
 
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        log.error(QStringLiteral("no D-Bus session bus: ") + bus.lastError().message());
-        return 1;
-    }
-    WsjtxBridge wsjtx(link, log, timeoutMs);
+    WsjtxBridge wsjtx(link, log, bridge.timeoutMs());
     if (const QString why = wsjtx.link.open(); !why.isEmpty()) {
         log.error(why);
         return 1;
     }
-    BridgeObject object(bus, wsjtx.view, wsjtx.runner);
-    if (!bus.registerVirtualObject(QString::fromLatin1(contract::objectPath), &object)) {
-        log.error(QStringLiteral("cannot serve ") + QString::fromLatin1(contract::objectPath));
-        return 1;
-    }
-    log.info(QStringLiteral("looking for ") + wsjtx.link.name());
-    NameKeeper name(bus, wsjtx.presence, log, QStringLiteral("WSJT-X"), QStringLiteral("wsjtx"));
-    return QCoreApplication::exec();
+    return bridge.serve(wsjtx.view, wsjtx.runner, wsjtx.presence, wsjtx.link.name());
 }

@@ -39,7 +39,8 @@ WsjtxLink::WsjtxLink(Presence &presence, BridgeLog &log, Options options, QObjec
 QString WsjtxLink::open()
 {
     const bool multicast = !m_options.group.isNull();
-    const QHostAddress bindTo = multicast ? QHostAddress(QHostAddress::AnyIPv4) : m_options.listen;
+    // Bound to the group itself, it takes no unicast from the network; others may share the port.
+    const QHostAddress bindTo = multicast ? m_options.group : m_options.listen;
     const auto mode = multicast ? QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint
                                 : QAbstractSocket::DefaultForPlatform;
     if (!m_socket.bind(bindTo, m_options.port, mode))

@@ -8,8 +8,20 @@
 
 #include <cstdio>
 
+// Qt ends a program it finds no display for with an abort and a core; a user gets one line.
+bool displayMissing()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool needsOne = platform.isEmpty() || platform.startsWith("xcb") || platform.startsWith("wayland");
+    return needsOne && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 int main(int argc, char *argv[])
 {
+    if (displayMissing()) {
+        std::fprintf(stderr, "palvo-panel: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n");
+        return 1;
+    }
     // A hung bus is no bus: the panel then says no host is loaded, as it does without one.
     if (const QString silence = shutOutSilentSessionBus(contract::callTimeoutMs); !silence.isEmpty())
         std::fprintf(stderr, "palvo-panel: %s\n", qPrintable(silence));

@@ -23,6 +23,7 @@ private slots:
     void notLoadedMessageComesFirst();
     void hungBusIsNoHost();
     void hostFailureEndsWithStatusOne();
+    void noDisplayEndsWithStatusOne();
 
 private:
     QStringList visibleWindows(bool mappedOnly = true);
@@ -191,6 +192,21 @@ void TestPanelBinary::hostFailureEndsWithStatusOne()
     QVERIFY(panel.waitForFinished(15000));
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
     QCOMPARE(panel.exitCode(), 1);
+}
+
+// With no display to open the window on, one line says so, and the status is 1 (not an abort).
+void TestPanelBinary::noDisplayEndsWithStatusOne()
+{
+    QProcessEnvironment env = panel.processEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    panel.setProcessEnvironment(env);
+    panel.start(PALVO_PANEL_PATH, {});
+    QVERIFY(panel.waitForFinished(10000));
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), 1);
+    const QByteArray said = panel.readAllStandardError();
+    QVERIFY2(said.count('\n') == 1 && said.contains("no display to open the window on"), said.constData());
 }
 
 QTEST_GUILESS_MAIN(TestPanelBinary)

@@ -6,28 +6,17 @@
 #   bench/wsjtx.sh            BENCH_TICKS ticks a block (2000), BENCH_ROUNDS blocks of each (10)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "${1:-}" != inside ]; then
-  scripts/deps
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-  cmake --build build -j"$(nproc)" >/dev/null
-  exec scripts/private-net bash "$0" inside
-fi
-
-source bench/display.sh
+source bench/private.sh
 mkdir -p "$scratch/home/.config" "$scratch/tmp"
 printf '[Configuration]\nMyCall=N0CALL\nAcceptUDPRequests=true\nUDPServer=127.0.0.1\nUDPServerPort=2237\n' \
   >"$scratch/home/.config/WSJT-X.ini"
-buses=()
-for name in simbus bridgebus; do
-  mkdir -p "$scratch/$name"
-  dbus-daemon --session --nofork --print-address=1 --address="unix:dir=$scratch/$name" >"$scratch/$name/address" 2>/dev/null &
-  pids+=($!)
-  for _ in $(seq 50); do [ -s "$scratch/$name/address" ] && break; sleep 0.1; done
-  buses+=("$(head -1 "$scratch/$name/address")")
-done
-DBUS_SESSION_BUS_ADDRESS=${buses[0]} build/palvo2-sim >/dev/null 2>&1 &
+bus simbus
+simbus=$bus_address
+bus bridgebus
+bridgebus=$bus_address
+DBUS_SESSION_BUS_ADDRESS=$simbus build/palvo2-sim >/dev/null 2>&1 &
 pids+=($!)
-DBUS_SESSION_BUS_ADDRESS=${buses[1]} build/palvo2-wsjtx 2>"$scratch/bridge.err" &
+DBUS_SESSION_BUS_ADDRESS=$bridgebus build/palvo2-wsjtx 2>"$scratch/bridge.err" &
 bridge=$!
 pids+=("$bridge")
 sleep 0.5
@@ -35,7 +24,7 @@ DISPLAY=$display HOME=$scratch/home TMPDIR=$scratch/tmp wsjtx >/dev/null 2>&1 &
 wsjtx=$!
 for _ in $(seq 300); do grep -q "WSJT-X answers" "$scratch/bridge.err" && break; sleep 0.1; done
 
-QT_QPA_PLATFORM=offscreen build/pollbench bridge "${buses[0]}" "${buses[1]}" - "$bridge" \
+QT_QPA_PLATFORM=offscreen build/pollbench bridge "$simbus" "$bridgebus" - "$bridge" \
   "${BENCH_TICKS:-2000}" "${BENCH_ROUNDS:-10}"
 
 port=$(ss -Hulpn | sed -n 's/.*:\([0-9]*\) .*"wsjtx".*/\1/p' | head -n 1)

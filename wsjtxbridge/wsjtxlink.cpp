@@ -22,9 +22,9 @@ WsjtxLink::WsjtxLink(Presence &presence, BridgeLog &log, Options options, QObjec
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(quietMs);
     connect(&m_quiet, &QTimer::timeout, this, [this] {
-        m_settled = true;
-        m_presence.answered();
-        emit settledDown();
+        if (!std::exchange(m_settled, true))
+            m_presence.answered();
+        emit quiet();
     });
     m_acceptsDeadline.setSingleShot(true);
     m_acceptsDeadline.setInterval(m_options.acceptsWithinMs);
@@ -113,7 +113,7 @@ void WsjtxLink::take(const wsjtx::Message &heard, const QByteArray &bytes, const
     }
     if (m_settled)
         m_presence.answered();
-    else if (heard.status)
+    if (heard.status)
         m_quiet.start();
     emit message(heard);
     if (accepted) { // after the message, which no request sent now can have brought

@@ -59,7 +59,7 @@ public:
 
 signals:
     void message(const wsjtx::Message &message); // each one from the WSJT-X followed
-    void settledDown();
+    void quiet(); // Status has been quiet for quietMs, the first time: settled
     void gone(const QString &why);
     void acceptsChecked(Accepts accepts);
 

@@ -8,20 +8,13 @@ using Cause = BridgeFailure::Cause;
 
 WsjtxReads::WsjtxReads(WsjtxLink &link) : m_link(link)
 {
-    m_quiet.setSingleShot(true);
-    m_quiet.setInterval(quietMs);
-    connect(&m_quiet, &QTimer::timeout, this, [this] {
-        if (m_link.latest())
-            m_view->store(readings(*m_link.latest()));
-    });
-    connect(&link, &WsjtxLink::message, this, &WsjtxReads::heard);
-    connect(&link, &WsjtxLink::settledDown, this, [this] {
+    connect(&link, &WsjtxLink::quiet, this, [this] {
         m_failed = nullptr;
         if (const Got got = std::exchange(m_got, nullptr))
-            got(readings(*m_link.latest()), true);
+            return got(readings(*m_link.latest()), true);
+        m_view->store(readings(*m_link.latest()));
     });
     connect(&link, &WsjtxLink::gone, this, [this](const QString &why) {
-        m_quiet.stop();
         m_view->forget();
         if (const Failed failed = std::exchange(m_failed, nullptr)) {
             m_got = nullptr;
@@ -39,14 +32,7 @@ Readings WsjtxReads::readings(const wsjtx::Status &status)
 
 void WsjtxReads::storeNow(const wsjtx::Status &status)
 {
-    m_quiet.stop();
     m_view->store(readings(status));
-}
-
-void WsjtxReads::heard(const wsjtx::Message &message)
-{
-    if (message.status && m_link.settled())
-        m_quiet.start();
 }
 
 void WsjtxReads::refresh(Got got, Failed failed)

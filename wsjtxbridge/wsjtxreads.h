@@ -12,13 +12,11 @@ class BridgeView;
 // What the view shows of WSJT-X, from its Status messages: AudioFq its Rx DF, FqA its dial
 // frequency, Mode its mode. WSJT-X sends a Status on every change, so the latest is current: a
 // refresh answers from it once WSJT-X's state has settled, and asks with a Replay when no
-// Status has come. The view is given a change once Status has been quiet for quietMs, so that
-// passing values are not announced.
+// Status has come. The view is given a change once Status has been quiet (WsjtxLink::quietMs),
+// so that passing values are not announced.
 class WsjtxReads : public QObject, public ReadingSource
 {
 public:
-    static constexpr int quietMs = WsjtxLink::quietMs;
-
     explicit WsjtxReads(WsjtxLink &link);
     void setView(BridgeView &view) { m_view = &view; }
 
@@ -29,11 +27,8 @@ public:
     BridgeFailure cancelRefresh() override;
 
 private:
-    void heard(const wsjtx::Message &message);
-
     WsjtxLink &m_link;
     BridgeView *m_view = nullptr;
     Got m_got;
     Failed m_failed;
-    QTimer m_quiet;
 };

@@ -81,7 +81,7 @@ void TestWsjtxBridge::readsFollowStatus()
     }
     QTRY_COMPARE(announced.size(), 1);
     QCOMPARE(announced[0][0].toMap(), (QVariantMap{{"FqA", 7047500.0}, {"Mode", "FT4"}}));
-    QTest::qWait(WsjtxReads::quietMs + 100);
+    QTest::qWait(WsjtxLink::quietMs + 100);
     QCOMPARE(announced.size(), 1);
 }
 

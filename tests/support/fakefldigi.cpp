@@ -138,12 +138,6 @@ void FakeFldigi::setCloseFramed(bool framed)
     m_closeFramed = framed;
 }
 
-void FakeFldigi::setRigModeLag(int ms)
-{
-    QMutexLocker lock(&m_mutex);
-    m_rigModeLagMs = ms;
-}
-
 void FakeFldigi::refuseAfter(const QString &method)
 {
     QMutexLocker lock(&m_mutex);
@@ -337,16 +331,8 @@ QByteArray FakeFldigi::carryOut(const QByteArray &request)
     const auto setRigModeLater = qScopeGuard([this] {
         if (m_pendingRigMode.isEmpty())
             return;
-        if (m_rigModeLagMs == 0) {
-            m_rigMode = std::exchange(m_pendingRigMode, {});
-            remember();
-        } else {
-            QTimer::singleShot(m_rigModeLagMs, m_context, [this, mode = std::exchange(m_pendingRigMode, {})] {
-                QMutexLocker lock(&m_mutex);
-                m_rigMode = mode;
-                remember();
-            });
-        }
+        m_rigMode = std::exchange(m_pendingRigMode, {});
+        remember();
     });
     bool fault = false;
     const bool multicall = methods.size() != 1 || request.contains("system.multicall");

@@ -46,8 +46,6 @@ public:
     void setCloseAfterAnswer(bool close);
     // Answers in HTTP/1.0, framed by the close of the connection.
     void setCloseFramed(bool framed);
-    // A rig mode is set this long after the request that asks for it; 0: right after it.
-    void setRigModeLag(int ms);
     // Refuses connections from the answer to a request of this method on, until setRefusing(false).
     void refuseAfter(const QString &method);
     void setRefusing(bool refusing);
@@ -117,7 +115,6 @@ private:
     bool m_halfAnswers = false;
     QList<State> m_history;
     QList<CarriedOut> m_carriedOut;
-    int m_rigModeLagMs = 0;
     QString m_pendingRigMode;
     QString m_refuseAfter;
     bool m_silent = false;

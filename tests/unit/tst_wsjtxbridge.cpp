@@ -108,12 +108,9 @@ void TestWsjtxBridge::macros_data()
     QTest::newRow("RXANDCLEAR while transmitting") << "transmitting" << "<RXANDCLEAR>" << "" << QList{halt} << QVariantMap{};
     QTest::newRow("a clear, twice") << "" << "<CLEARRXWINDOW> <CLEARRXWINDOW>" << "" << QList{clear, replay, clear}
                                     << QVariantMap{};
+    // Refused whole, before a step that WSJT-X could take is sent (<TX> is refused end to end).
     QTest::newRow("the dial") << "" << "<MODE:FT4><ZFQ:7074>" << "<ZFQ:7074>: WSJT-X cannot be asked to set the dial"
                               << QList<quint32>{} << QVariantMap{};
-    QTest::newRow("TX") << "" << "<TX>" << "<TX>: WSJT-X starts transmitting only from its own window"
-                        << QList<quint32>{} << QVariantMap{};
-    QTest::newRow("the transmit text") << "" << "<CLEARTXWINDOW>" << "cannot be read back" << QList<quint32>{} << QVariantMap{};
-    QTest::newRow("text") << "" << "<RX>CQ" << "CQ: WSJT-X takes no transmit text" << QList<quint32>{} << QVariantMap{};
     QTest::newRow("a mode it lacks") << "" << "<MODE:RTTY>" << "<MODE:RTTY>: WSJT-X has no mode RTTY; it has FT8, FT4,"
                                      << QList<quint32>{} << QVariantMap{};
     QTest::newRow("requests off") << "requests off" << "<RX>" << "turn on \"Accept UDP requests\"" << QList<quint32>{}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # scripts/run, scripts/run fldigi and scripts/run wsjtx, with no display and PANEL_SECONDS=1, end within a time limit
-# and leave nothing running: each runs in a session of its own, which is empty afterwards.
+# and leave nothing running: each runs in a session of its own, which is empty afterwards. With no
+# session bus, each prints the address of its own.
 #   tst_run.sh SOURCE_DIR
 set -uo pipefail
 cd "$1"
@@ -24,6 +25,8 @@ for what in sim fldigi wsjtx; do
   sid=$(cat "$work/$what.sid")
   [ "$status" -eq 124 ] && fail "scripts/run ${arg[*]} did not end within 90 s"
   grep -q "screenshot saved" "$work/$what.out" || fail "scripts/run ${arg[*]} showed no panel: $(cat "$work/$what.out")"
+  grep -q "^  export DBUS_SESSION_BUS_ADDRESS='unix:" "$work/$what.out" ||
+    fail "scripts/run ${arg[*]} did not print the address of its session bus"
   sleep 1
   left=$(pgrep -a -s "$sid")
   [ -z "$left" ] || fail "scripts/run ${arg[*]} left running: $left"

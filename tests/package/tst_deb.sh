@@ -45,6 +45,7 @@ usr/share/dbus-1/interfaces/Palvo2.Application.xml
 usr/share/doc/palvo-panel/README.md
 usr/share/doc/palvo-panel/changelog.gz
 usr/share/doc/palvo-panel/copyright
+usr/share/doc/palvo-panel/docs/panel.png
 usr/share/icons/hicolor/scalable/apps/net.palvo.panel.svg
 usr/share/man/man1/palvo-panel.1.gz
 usr/share/man/man1/palvo2-fldigi.1.gz

@@ -17,13 +17,11 @@ block() { # the lines of the fenced block after the marker of $1
     armed && /^```/ { if (inside) exit; inside = 1; next }
     inside { print }' "$readme"
 }
-owned() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-  --method org.freedesktop.DBus.NameHasOwner Palvo2.Application | grep -q true; }
 sim() { # a fresh palvo2-sim owning the name
   [ -n "${simpid:-}" ] && { kill "$simpid"; wait "$simpid"; }
   palvo2-sim >/dev/null 2>"$work/sim.err" &
   simpid=$!
-  for _ in $(seq 100); do owned && return; sleep 0.05; done
+  for _ in $(seq 200); do grep -q serving "$work/sim.err" && return; sleep 0.05; done
   fail "palvo2-sim did not take the name: $(cat "$work/sim.err")"
 }
 connections() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \

@@ -8,15 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source bench/fldigi.sh
-bus simbus
-simbus=$bus_address
-bus bridgebus
-bridgebus=$bus_address
-DBUS_SESSION_BUS_ADDRESS=$simbus build/palvo2-sim >/dev/null 2>&1 &
-pids+=($!)
-DBUS_SESSION_BUS_ADDRESS=$bridgebus build/palvo2-fldigi 2>"$scratch/bridge.err" &
-bridge=$!
-pids+=("$bridge")
+beside_sim palvo2-fldigi
 sleep 1.5
 
 QT_QPA_PLATFORM=offscreen build/pollbench bridge "$simbus" "$bridgebus" http://127.0.0.1:7362/RPC2 "$bridge" \

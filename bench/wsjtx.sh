@@ -10,15 +10,7 @@ source bench/private.sh
 mkdir -p "$scratch/home/.config" "$scratch/tmp"
 printf '[Configuration]\nMyCall=N0CALL\nAcceptUDPRequests=true\nUDPServer=127.0.0.1\nUDPServerPort=2237\n' \
   >"$scratch/home/.config/WSJT-X.ini"
-bus simbus
-simbus=$bus_address
-bus bridgebus
-bridgebus=$bus_address
-DBUS_SESSION_BUS_ADDRESS=$simbus build/palvo2-sim >/dev/null 2>&1 &
-pids+=($!)
-DBUS_SESSION_BUS_ADDRESS=$bridgebus build/palvo2-wsjtx 2>"$scratch/bridge.err" &
-bridge=$!
-pids+=("$bridge")
+beside_sim palvo2-wsjtx
 sleep 0.5
 DISPLAY=$display HOME=$scratch/home TMPDIR=$scratch/tmp wsjtx >/dev/null 2>&1 &
 wsjtx=$!

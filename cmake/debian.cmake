@@ -24,10 +24,10 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "dbus-user-session | dbus-x11")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fldigi, wsjtx")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# What Debian's own packaging takes out of the programs besides the symbols; the user unit
+# What Debian's own packaging takes out of the programs besides the symbols; the user
 # units pointed at the bridges under the package's prefix, not the build's.
 set(CPACK_PALVO_BINDIR ${CMAKE_INSTALL_BINDIR})
-set(CPACK_PALVO_USER_UNITS ${PALVO_USER_UNITS})
+get_property(CPACK_PALVO_USER_UNITS GLOBAL PROPERTY PALVO_USER_UNITS)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/strip-notes.cmake
                             ${CMAKE_CURRENT_LIST_DIR}/debian/unit-path.cmake)
 include(CPack)

@@ -145,7 +145,7 @@ void BridgeView::refreshFailed(const BridgeFailure &failure)
 
 void BridgeView::serveWaiters()
 {
-    // The newest of what fldigi showed, however long its answer took.
+    // The newest of what the program showed, however long its answer took.
     for (const Waiter &waiter : std::exchange(m_waiters, {}))
         answer(waiter.name, waiter.done);
 }

@@ -17,12 +17,19 @@ block() { # the lines of the fenced block after the marker of $1
     armed && /^```/ { if (inside) exit; inside = 1; next }
     inside { print }' "$readme"
 }
-sim() { # a fresh palvo2-sim owning the name
-  [ -n "${simpid:-}" ] && { kill "$simpid"; wait "$simpid"; }
-  palvo2-sim >/dev/null 2>"$work/sim.err" &
+sim() { # a fresh palvo2-sim owning the name; each writes a log of its own, so that no earlier
+  # sim's word is taken for the new one's
+  [ -n "${simpid:-}" ] && { kill "$simpid"; wait "$simpid" || true; }
+  sims=$((${sims:-0} + 1))
+  local err="$work/sim$sims.err"
+  palvo2-sim >/dev/null 2>"$err" &
   simpid=$!
-  for _ in $(seq 200); do grep -q serving "$work/sim.err" && return; sleep 0.05; done
-  fail "palvo2-sim did not take the name: $(cat "$work/sim.err")"
+  for _ in $(seq 200); do
+    grep -q serving "$err" 2>/dev/null && return
+    kill -0 "$simpid" 2>/dev/null || break
+    sleep 0.05
+  done
+  fail "palvo2-sim did not take the name: $(cat "$err")"
 }
 connections() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
   --method org.freedesktop.DBus.ListNames | grep -o "':1\.[0-9]*'" | wc -l; }

@@ -5,6 +5,7 @@
 #include "bridgeview.h"
 
 using Cause = BridgeFailure::Cause;
+using Action = MacroStep::Action;
 
 CallRunner::CallRunner(Driver &driver, BridgeView &view, BridgeLog &log, const QString &program, Timing timing,
                        QObject *parent)
@@ -15,6 +16,8 @@ CallRunner::CallRunner(Driver &driver, BridgeView &view, BridgeLog &log, const Q
     connect(&m_undoDeadline, &QTimer::timeout, this, &CallRunner::timedOut);
     m_undoRetry.setInterval(m_timing.undoRetryMs);
     connect(&m_undoRetry, &QTimer::timeout, this, &CallRunner::tryUndo);
+    m_watchPoll.setSingleShot(true);
+    connect(&m_watchPoll, &QTimer::timeout, this, &CallRunner::tryUndo);
 }
 
 void CallRunner::executeMacros(const QString &macros, Done done)
@@ -32,8 +35,7 @@ void CallRunner::executeMacros(const QString &macros, Done done)
     const quint64 id = ++m_lastJob;
     m_queue.append({id, plan.steps, std::move(done)});
     QTimer::singleShot(m_timing.callMs, Qt::PreciseTimer, this, [this, id] { expire(id); });
-    if (m_undoOwed)
-        tryUndo();
+    tryUndo();
     startNext();
 }
 
@@ -41,13 +43,12 @@ void CallRunner::executeMacros(const QString &macros, Done done)
 
 void CallRunner::startNext()
 {
-    if (m_running != Running::Nothing || m_undoOwed || m_queue.isEmpty())
+    if (m_running != Running::Nothing || m_owed.owed() || m_queue.isEmpty())
         return;
     m_job = m_queue.takeFirst();
     m_running = Running::Call;
-    m_step.clear();
-    m_awaiting.clear();
-    m_mayTransmit = false;
+    m_sentAny = false;
+    m_firstTextSent = -1;
     runSteps(0);
 }
 
@@ -56,38 +57,72 @@ void CallRunner::runSteps(qsizetype index)
     if (index == m_job.steps.size())
         return finish(nullptr);
     const MacroStep &step = m_job.steps[index];
+    m_stepIndex = index;
     m_step = step.source;
-    m_driver.carryOut(step, *this, guard([this, index] { runSteps(index + 1); }));
+    m_stepSent = false;
+    m_awaiting.clear();
+    m_driver.carryOut(step, handle(), handle().guard([this, index] { runSteps(index + 1); }));
 }
 
-void CallRunner::fail(BridgeFailure failure)
+void CallRunner::fail(quint64 id, BridgeFailure failure)
 {
+    if (!current(id))
+        return;
     if (!m_step.isEmpty())
         failure.text = m_step + QStringLiteral(": ") + failure.text;
     finish(&failure);
 }
 
-void CallRunner::after(int ms, Then then)
+void CallRunner::after(quint64 id, int ms, Then then)
 {
-    QTimer::singleShot(ms, Qt::PreciseTimer, this, guard(std::move(then)));
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, id, then = std::move(then)] {
+        if (current(id))
+            then();
+    });
 }
 
+void CallRunner::awaiting(quint64 id, const QString &what, const QString &note)
+{
+    if (current(id))
+        m_awaiting = {what, note};
+}
+
+void CallRunner::sent(quint64 id)
+{
+    if (!current(id) || m_running != Running::Call)
+        return;
+    m_sentAny = m_stepSent = true;
+    if (m_firstTextSent < 0 && m_job.steps[m_stepIndex].action == Action::Text)
+        m_firstTextSent = m_stepIndex;
+}
+
+// The end of a call or of an undo try: nothing more of it runs or goes out.
 void CallRunner::finish(const BridgeFailure *failure)
 {
     ++m_generation;
+    m_driver.cancel();
     if (failure)
         m_view.forget();
     const Running was = std::exchange(m_running, Running::Nothing);
     if (was == Running::Undo) {
-        settleUndo(failure);
+        undoFailed(*failure);
     } else {
         const Job job = std::exchange(m_job, {});
-        if (failure) {
-            m_log.error(failure->text);
-            if (m_mayTransmit)
-                owe();
+        if (!failure)
+            job.done({}, nullptr);
+        else {
+            BridgeFailure said = *failure;
+            const Action action = job.steps[m_stepIndex].action;
+            const bool undone = action == Action::Text || action == Action::Transmit || action == Action::Receive
+                                || action == Action::ReceiveNow;
+            const bool unanswered = said.cause != Cause::Fault && said.cause != Cause::HttpStatus
+                                    && said.cause != Cause::Malformed && said.cause != Cause::Refused;
+            if (m_stepSent && !undone && unanswered && !said.text.contains(u"may still take effect"))
+                said.text += QStringLiteral("; it may still take effect");
+            m_log.error(said.text);
+            owe(undoFor(job, said));
+            job.done({}, &said);
         }
-        job.done({}, failure);
     }
     QMetaObject::invokeMethod(this, &CallRunner::startNext, Qt::QueuedConnection);
 }
@@ -104,12 +139,9 @@ void CallRunner::expire(quint64 job)
     const Job expired = *waiting;
     m_queue.erase(waiting);
     const BridgeFailure failure =
-        m_undoOwed ? BridgeFailure{Cause::UndoOwed,
-                                   QStringLiteral("%1 may still be transmitting after a call that failed, and nothing is "
-                                                  "carried out until it is back in receive (%2)")
-                                       .arg(m_program, m_undoFailure.isEmpty() ? QStringLiteral("not answered yet") : m_undoFailure)}
-                   : BridgeFailure{Cause::OutOfTime, QStringLiteral("%1 is busy: an earlier call took all of the %2 ms this "
-                                                                    "one had").arg(m_program).arg(m_timing.callMs)};
+        m_owed.owed() ? BridgeFailure{Cause::UndoOwed, owedText()}
+                      : BridgeFailure{Cause::OutOfTime, QStringLiteral("%1 is busy: an earlier call took all of the %2 ms "
+                                                                       "this one had").arg(m_program).arg(m_timing.callMs)};
     m_log.error(failure.text);
     expired.done({}, &failure);
 }
@@ -118,53 +150,117 @@ void CallRunner::timedOut()
 {
     const std::optional<BridgeFailure> waited = m_driver.cancel();
     const QString within = QStringLiteral(" within %1 ms").arg(m_timing.callMs);
+    const quint64 id = m_generation;
     if (!m_awaiting.value(0).isEmpty())
-        return fail({Cause::NotCarriedOut, m_awaiting[0] + within + m_awaiting[1]});
+        return fail(id, {Cause::NotCarriedOut, m_awaiting[0] + within + m_awaiting[1]});
     if (waited)
-        return fail({waited->cause, waited->text + within});
-    fail({Cause::OutOfTime, QStringLiteral("the call was not done") + within});
+        return fail(id, {waited->cause, waited->text + within});
+    fail(id, {Cause::OutOfTime, QStringLiteral("the call was not done") + within});
 }
 
-// ---- Undoing a transmission that a failed call may have started
+// ---- Undoing what a failed call sent
 
-void CallRunner::owe()
+Undo CallRunner::undoFor(const Job &job, const BridgeFailure &failure) const
 {
-    m_undoOwed = true;
-    m_undoOwedSince.start();
+    Undo undo;
+    if (!m_sentAny) // refused or expired before anything of it went out
+        return undo;
+    for (const MacroStep &step : job.steps) {
+        undo.receive |= step.action == Action::Transmit || step.action == Action::Receive || step.action == Action::ReceiveNow;
+        undo.dropText |= step.action == Action::ReceiveNow;
+    }
+    // A text that the program refused in so many words is not in its transmit text.
+    const bool refused = failure.cause == Cause::Fault || failure.cause == Cause::HttpStatus;
+    undo.dropText |= m_firstTextSent >= 0 && (m_firstTextSent < m_stepIndex || !refused);
+    return undo;
+}
+
+void CallRunner::owe(Undo undo)
+{
+    if (!undo.owed())
+        return;
+    m_owed.receive |= undo.receive;
+    m_owed.dropText |= undo.dropText;
+    m_owedSince.start();
+    m_watchFrom.invalidate();
+    m_watchPoll.stop();
     m_undoFailure.clear();
-    m_log.warning(QStringLiteral("%1 may have started transmitting; it goes back to receive as soon as it answers")
-                      .arg(m_program));
+    if (undo.receive)
+        m_log.warning(QStringLiteral("%1 may be transmitting after a call that failed: it is put back to receive as "
+                                     "soon as it answers").arg(m_program));
+    if (undo.dropText)
+        m_log.warning(QStringLiteral("the unsent text of a call that failed is dropped from %1 as soon as it answers")
+                          .arg(m_program));
     m_undoRetry.start();
     QMetaObject::invokeMethod(this, &CallRunner::tryUndo, Qt::QueuedConnection);
 }
 
+QString CallRunner::owedText() const
+{
+    const QString why = m_undoFailure.isEmpty() ? QStringLiteral("not answered yet") : m_undoFailure;
+    if (m_owed.receive)
+        return QStringLiteral("%1 may still be transmitting after a call that failed, and nothing is carried out until "
+                              "it is back in receive (%2)").arg(m_program, why);
+    return QStringLiteral("the unsent text of a call that failed is still in %1, and nothing is carried out until it "
+                          "is dropped (%2)").arg(m_program, why);
+}
+
+// While receive is watched, only the watch's own timer tries again.
 void CallRunner::tryUndo()
 {
-    if (!m_undoOwed || m_running != Running::Nothing)
+    if (!m_owed.owed() || m_running != Running::Nothing || m_watchPoll.isActive())
         return;
-    if (m_undoOwedSince.elapsed() >= m_timing.undoOwedMs) {
-        m_log.warning(QStringLiteral("%1 did not answer for %2 s after a call that may have started a transmission: "
-                                     "no longer undone, a transmission found later is not taken for ours")
-                          .arg(m_program).arg(m_timing.undoOwedMs / 1000));
-        settleUndo(nullptr);
+    const Driver::UndoTiming timing = m_driver.undoTiming();
+    if (!m_watchFrom.isValid() && m_owedSince.elapsed() >= timing.owedMs) {
+        m_log.warning(QStringLiteral("%1 did not answer for %2 s after a call that failed: it is no longer undone, and "
+                                     "a transmission found later is not taken for ours")
+                          .arg(m_program).arg(timing.owedMs / 1000));
+        settleUndo();
         return startNext();
     }
     m_running = Running::Undo;
-    m_step = QStringLiteral("back to receive");
+    m_step = QStringLiteral("undo of a call that failed");
+    m_stepIndex = -1;
     m_awaiting.clear();
     m_undoDeadline.start(m_timing.callMs);
-    m_driver.backToReceive(*this, guard([this] { finish(nullptr); }));
+    m_driver.undo(handle(), m_owed, handle().guard([this](bool keyed) { undoConfirmed(keyed); }));
 }
 
-void CallRunner::settleUndo(const BridgeFailure *failure)
+void CallRunner::undoConfirmed(bool keyed)
+{
+    ++m_generation;
+    m_driver.cancel();
+    m_running = Running::Nothing;
+    m_undoDeadline.stop();
+    m_owed.dropText = false; // the driver dropped it
+    m_undoFailure.clear();
+    const Driver::UndoTiming timing = m_driver.undoTiming();
+    if (m_owed.receive) {
+        if (keyed || !m_watchFrom.isValid())
+            m_watchFrom.start();
+        if (m_watchFrom.elapsed() < timing.watchMs) {
+            m_watchPoll.start(timing.watchPollMs);
+            return;
+        }
+        m_log.info(QStringLiteral("%1 is in receive after the call that failed").arg(m_program));
+    }
+    settleUndo();
+    QMetaObject::invokeMethod(this, &CallRunner::startNext, Qt::QueuedConnection);
+}
+
+void CallRunner::undoFailed(const BridgeFailure &failure)
 {
     m_undoDeadline.stop();
-    if (!failure) {
-        m_undoOwed = false;
-        m_undoRetry.stop();
-        return;
-    }
+    m_watchFrom.invalidate(); // confirmed again once the program answers
     if (m_undoFailure.isEmpty()) // said once, not at every try
-        m_log.error(failure->text);
-    m_undoFailure = failure->text;
+        m_log.error(failure.text);
+    m_undoFailure = failure.text;
+}
+
+void CallRunner::settleUndo()
+{
+    m_owed = {};
+    m_watchFrom.invalidate();
+    m_watchPoll.stop();
+    m_undoRetry.stop();
 }

@@ -14,13 +14,17 @@ class BridgeView;
 // The host's macros carried out on the program by its driver, one call at a time. Every call is
 // answered within callMs of its own arrival, whatever runs in front of it: one that waited too
 // long in the queue fails there, and one that runs out of time ends at once, with nothing more
-// of it sent. A call that fails leaves the view unknown.
+// of it sent: the driver's callbacks for it are not run, and what it has in flight is dropped.
+// A call that fails leaves the view unknown.
 //
-// A transmission that a failed call may have started is undone before anything else: while the
-// undo is owed no call is carried out; the program is tried when the undo falls due, when a
-// call comes, when the program answers, and every undoRetryMs. A call that waits for the undo
-// longer than its time fails, naming it.
-class CallRunner : public QObject, private RunningCall
+// A call that fails after some of it went out is undone before anything else, as far as the
+// program allows: one that asked to transmit or to go back to receive leaves the program owing
+// receive, and one whose text or <RXANDCLEAR> went out leaves its unsent text to drop. While the
+// undo is owed no call is carried out; the program is tried when the undo falls due, when a call
+// comes, when the program answers, and every undoRetryMs. Receive, once confirmed, is watched for
+// the driver's watchMs before calls go on. A call that waits for the undo longer than its time
+// fails, naming it. A change that went out may still take effect: the failure says so.
+class CallRunner : public QObject, private CallControl
 {
     Q_OBJECT
 
@@ -29,9 +33,8 @@ public:
 
     struct Timing
     {
-        int callMs = 1800;        // every call is answered within this, from its arrival
-        int undoRetryMs = 1000;   // how often the program is tried while an undo is owed
-        int undoOwedMs = 300000;  // how long an undo stays owed; the backend says why
+        int callMs = 1800;      // every call is answered within this, from its arrival
+        int undoRetryMs = 1000; // how often the program is tried while an undo is owed
     };
 
     // program: as messages name it, "<program> at <address>".
@@ -53,23 +56,27 @@ private:
     };
     enum class Running { Nothing, Call, Undo };
 
-    // The driver's view of the call.
-    quint64 id() const override { return m_generation; }
+    // What the driver's handle of the call reaches.
     bool current(quint64 id) const override { return m_running != Running::Nothing && id == m_generation; }
-    void fail(BridgeFailure failure) override;
-    void after(int ms, Then then) override;
-    void awaiting(const QString &what, const QString &note) override { m_awaiting = {what, note}; }
-    void mayTransmit() override { m_mayTransmit = true; }
+    void fail(quint64 id, BridgeFailure failure) override;
+    void after(quint64 id, int ms, Then then) override;
+    void awaiting(quint64 id, const QString &what, const QString &note) override;
+    void sent(quint64 id) override;
+    RunningCall handle() { return {*this, m_generation}; }
 
     void startNext();
     void runSteps(qsizetype index);
     void finish(const BridgeFailure *failure);
     void expire(quint64 job);
     void timedOut();
+    Undo undoFor(const Job &job, const BridgeFailure &failure) const;
 
-    void owe();
+    void owe(Undo undo);
     void tryUndo();
-    void settleUndo(const BridgeFailure *failure);
+    void undoConfirmed(bool keyed);
+    void undoFailed(const BridgeFailure &failure);
+    void settleUndo();
+    QString owedText() const;
 
     Driver &m_driver;
     BridgeView &m_view;
@@ -83,12 +90,17 @@ private:
     Job m_job;                 // the call carried out, while m_running is Call
     quint64 m_generation = 0;  // a callback of an ended call finds it changed
     QTimer m_undoDeadline;     // an undo try's own time
-    QString m_step;            // the step in progress, to name it in a failure
-    QStringList m_awaiting;    // what and note
-    bool m_mayTransmit = false; // the running call may have started a transmission
+    qsizetype m_stepIndex = -1; // the step in progress
+    QString m_step;             // its text, to name it in a failure
+    QStringList m_awaiting;     // what and note
+    bool m_sentAny = false;     // a request of the running call went out
+    qsizetype m_firstTextSent = -1; // the first of its text steps that did
+    bool m_stepSent = false;    // one of the step in progress did
 
-    bool m_undoOwed = false;
-    QElapsedTimer m_undoOwedSince;
+    Undo m_owed;
+    QElapsedTimer m_owedSince;
+    QElapsedTimer m_watchFrom;  // receive confirmed, watched from then; invalid: not yet
     QString m_undoFailure;      // why the last try did not succeed
     QTimer m_undoRetry;
+    QTimer m_watchPoll;
 };

@@ -19,7 +19,7 @@ FldigiBridge::FldigiBridge(const QUrl &url, BridgeLog &log, Timing timing)
       view(reads, log, program, within(timing.view, timing.callMs)),
       driver(callConnection, reads, log, timing.steps),
       runner(driver, view, log, program,
-             {.callMs = timing.callMs, .undoRetryMs = timing.undoRetryMs, .undoOwedMs = txDeadmanMs})
+             {.callMs = timing.callMs, .undoRetryMs = timing.undoRetryMs})
 {
     reads.setView(view);
     QObject::connect(&presence, &Presence::answering, &runner, &CallRunner::programAnswered);

@@ -14,11 +14,6 @@ class BridgeLog;
 // macro, nor a macro a read; the view, the driver and the runner, wired together.
 struct FldigiBridge
 {
-    // fldigi's own TX deadman ends a transmission after 5 minutes unless its operator changed it.
-    // An undo owed longer than that would take a transmission found later for ours, while it is
-    // most likely one the operator started at the station since: it is not ours to end.
-    static constexpr int txDeadmanMs = 5 * 60 * 1000;
-
     struct Timing
     {
         int callMs = 1800; // every call, a read or a macro, is answered within this

@@ -31,55 +31,43 @@ FldigiDriver::FldigiDriver(FldigiClient &fldigi, FldigiReads &reads, BridgeLog &
 {
 }
 
-// ---- Building blocks of a step; each does nothing once its call has ended
+// ---- Building blocks of a step. The call's handle runs nothing once the call has ended; each
+// request tells it as it goes out.
 
-void FldigiDriver::send(RunningCall &call, const FldigiClient::Request &request, Answer then)
+void FldigiDriver::send(const RunningCall &call, FldigiClient::Request request, Answer then)
 {
-    m_fldigi.call(request,
-                  [&call, id = call.id(), then = std::move(then)](const QVariant &value) {
-                      if (call.current(id))
-                          then(value);
-                  },
-                  [&call, id = call.id()](const BridgeFailure &failure) {
-                      if (call.current(id))
-                          call.fail(failure);
-                  });
+    request.written = [call] { call.sent(); };
+    m_fldigi.call(request, call.guard(std::move(then)), [call](const BridgeFailure &failure) { call.fail(failure); });
 }
 
-void FldigiDriver::rpc(RunningCall &call, const QString &method, const QVariantList &params, Expect expect, Answer then)
+void FldigiDriver::rpc(const RunningCall &call, const QString &method, const QVariantList &params, Expect expect, Answer then)
 {
     send(call, FldigiClient::Request::call(method, params, expect), std::move(then));
 }
 
-void FldigiDriver::setAndRead(RunningCall &call, const QString &method, const QVariantList &params, FldigiReads::Then then)
+void FldigiDriver::setAndRead(const RunningCall &call, const QString &method, const QVariantList &params,
+                              FldigiReads::Then then)
 {
-    m_reads.setAndRead({method, params},
-                       [&call, id = call.id(), then = std::move(then)](const FldigiReads::Shown &shown) {
-                           if (call.current(id))
-                               then(shown);
-                       },
-                       [&call, id = call.id()](const BridgeFailure &failure) {
-                           if (call.current(id))
-                               call.fail(failure);
-                       });
+    m_reads.setAndRead({method, params}, [call] { call.sent(); }, call.guard(std::move(then)),
+                       [call](const BridgeFailure &failure) { call.fail(failure); });
 }
 
 // Asks until fldigi shows what the step awaits: the caller has said what running out of time
 // then means.
-void FldigiDriver::awaitShown(RunningCall &call, const std::function<void(std::function<void(bool)>)> &ask, Then then)
+void FldigiDriver::awaitShown(const RunningCall &call, const std::function<void(std::function<void(bool)>)> &ask, Then then)
 {
-    ask([=, this, &call](bool shown) {
+    ask([=, this](bool shown) {
         if (!shown)
-            return call.after(m_timing.pollMs, [=, this, &call] { awaitShown(call, ask, then); });
+            return call.after(m_timing.pollMs, [=, this] { awaitShown(call, ask, then); });
         call.awaiting({});
         then();
     });
 }
 
-void FldigiDriver::awaitState(RunningCall &call, const QString &state, const QString &otherwise, Then then)
+void FldigiDriver::awaitState(const RunningCall &call, const QString &state, const QString &otherwise, Then then)
 {
     call.awaiting(otherwise);
-    awaitShown(call, [=, this, &call](std::function<void(bool)> shown) {
+    awaitShown(call, [=, this](std::function<void(bool)> shown) {
         rpc(call, QStringLiteral("main.get_trx_state"), {}, Expect::String,
             [=](const QVariant &now) { shown(now.toString() == state); });
     }, std::move(then));
@@ -100,7 +88,7 @@ QString FldigiDriver::refusal(const MacroStep &step) const
     return modeRefusal(QStringLiteral("fldigi"), step.text, names);
 }
 
-void FldigiDriver::carryOut(const MacroStep &step, RunningCall &call, Then then)
+void FldigiDriver::carryOut(const MacroStep &step, RunningCall call, Then then)
 {
     using Action = MacroStep::Action;
     auto plain = [&](const QString &method, const QVariantList &params = {}) {
@@ -128,16 +116,9 @@ void FldigiDriver::carryOut(const MacroStep &step, RunningCall &call, Then then)
     }
 }
 
-// From the first byte of main.tx on, fldigi may transmit, whatever fails after it: the call then
-// owes the undo.
-void FldigiDriver::transmit(RunningCall &call, Then then)
+void FldigiDriver::transmit(const RunningCall &call, Then then)
 {
-    FldigiClient::Request tx = FldigiClient::Request::call(QStringLiteral("main.tx"), {}, Expect::Anything);
-    tx.written = [&call, id = call.id()] {
-        if (call.current(id))
-            call.mayTransmit();
-    };
-    send(call, tx, [=, this, &call](const QVariant &) {
+    rpc(call, QStringLiteral("main.tx"), {}, Expect::Anything, [=, this](const QVariant &) {
         awaitState(call, QStringLiteral("TX"), QStringLiteral("fldigi did not start transmitting"), [=, this] {
             m_keyedAt.start();
             then();
@@ -146,18 +127,18 @@ void FldigiDriver::transmit(RunningCall &call, Then then)
 }
 
 // A digital modem also puts the rig in USB, so that an earlier AM or FM is not left behind.
-void FldigiDriver::setMode(RunningCall &call, const MacroStep &step, Then then)
+void FldigiDriver::setMode(const RunningCall &call, const MacroStep &step, Then then)
 {
     const QString mode = step.text;
     const QString modem = modemFor(mode);
-    rpc(call, QStringLiteral("modem.set_by_name"), {modem}, Expect::Anything, [=, this, &call](const QVariant &answer) {
+    rpc(call, QStringLiteral("modem.set_by_name"), {modem}, Expect::Anything, [=, this](const QVariant &answer) {
         if (answer.toString() == u"No such modem")
             return call.fail({Cause::NotCarriedOut, QStringLiteral("fldigi has no modem %1").arg(modem)});
         if (mode == u"AM" || mode == u"FM")
             return setRigMode(call, mode, then);
         if (mode != u"SSB")
             return setRigMode(call, QStringLiteral("USB"), then);
-        rpc(call, QStringLiteral("rig.get_frequency"), {}, Expect::Double, [=, this, &call](const QVariant &hz) {
+        rpc(call, QStringLiteral("rig.get_frequency"), {}, Expect::Double, [=, this](const QVariant &hz) {
             setRigMode(call, hz.toDouble() < 10e6 ? QStringLiteral("LSB") : QStringLiteral("USB"), then);
         });
     });
@@ -165,33 +146,28 @@ void FldigiDriver::setMode(RunningCall &call, const MacroStep &step, Then then)
 
 // fldigi sets the rig mode later, on its window thread: the reads in the set's own request may
 // show the mode before it. They are read again until the new one shows; it is never set twice.
-void FldigiDriver::setRigMode(RunningCall &call, const QString &rigMode, Then then)
+void FldigiDriver::setRigMode(const RunningCall &call, const QString &rigMode, Then then)
 {
-    setAndRead(call, QStringLiteral("rig.set_mode"), {rigMode}, [=, this, &call](const FldigiReads::Shown &shown) {
+    setAndRead(call, QStringLiteral("rig.set_mode"), {rigMode}, [=, this](const FldigiReads::Shown &shown) {
         if (shown.rigMode == rigMode)
             return then();
         call.awaiting(QStringLiteral("fldigi did not show the rig mode %1").arg(rigMode),
                       QStringLiteral("; it may still take effect"));
-        awaitShown(call, [=, this, &call](std::function<void(bool)> seen) {
-            m_reads.readAgain([&call, id = call.id(), seen, rigMode](const FldigiReads::Shown &now) {
-                if (call.current(id))
-                    seen(now.rigMode == rigMode);
-            }, [&call, id = call.id()](const BridgeFailure &failure) {
-                if (call.current(id))
-                    call.fail(failure);
-            });
+        awaitShown(call, [=, this](std::function<void(bool)> seen) {
+            m_reads.readAgain(call.guard([seen, rigMode](const FldigiReads::Shown &now) { seen(now.rigMode == rigMode); }),
+                              [call](const BridgeFailure &failure) { call.fail(failure); });
         }, then);
     });
 }
 
 // Abort, not main.rx: receive now, not after the character in the air. The abort leaves the
 // receive text alone; clear_tx drops what was not sent.
-void FldigiDriver::receiveNow(RunningCall &call, Then then)
+void FldigiDriver::receiveNow(const RunningCall &call, Then then)
 {
-    auto clear = [=, this, &call] {
+    auto clear = [=, this] {
         rpc(call, QStringLiteral("text.clear_tx"), {}, Expect::Anything, [then](const QVariant &) { then(); });
     };
-    rpc(call, QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this, &call](const QVariant &state) {
+    rpc(call, QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this](const QVariant &state) {
         if (state.toString() == u"RX")
             return clear();
         abortTransmission(call, clear);
@@ -200,33 +176,45 @@ void FldigiDriver::receiveNow(RunningCall &call, Then then)
 
 // An abort within a few tens of milliseconds of the start of a transmission can wedge fldigi:
 // a fresh one runs on for the rest of settleMs first, all of it when its start is not known.
-void FldigiDriver::abortTransmission(RunningCall &call, Then then)
+void FldigiDriver::abortTransmission(const RunningCall &call, Then then)
 {
     const qint64 ran = m_keyedAt.isValid() ? m_keyedAt.elapsed() : 0;
-    call.after(int(qMax<qint64>(0, m_timing.settleMs - ran)), [=, this, &call] {
-        rpc(call, QStringLiteral("main.abort"), {}, Expect::Anything, [=, this, &call](const QVariant &) {
+    call.after(int(qMax<qint64>(0, m_timing.settleMs - ran)), [=, this] {
+        rpc(call, QStringLiteral("main.abort"), {}, Expect::Anything, [=, this](const QVariant &) {
             awaitState(call, QStringLiteral("RX"), QStringLiteral("fldigi did not go back to receive"), then);
         });
     });
 }
 
-// After a failed call that asked fldigi to transmit. fldigi may carry out a request it had
-// already received when it resumes, and it enters transmit a moment after main.tx returns:
-// a receive state is read twice before it is believed.
-void FldigiDriver::restoreReceive(RunningCall &call, bool confirming, Then then)
+void FldigiDriver::dropText(const RunningCall &call, Then then)
 {
-    rpc(call, QStringLiteral("main.get_trx_state"), {}, Expect::String, [=, this, &call](const QVariant &state) {
-        if (state.toString() == u"RX") {
-            if (!confirming)
-                return call.after(m_timing.confirmReceiveMs, [=, this, &call] { restoreReceive(call, true, then); });
-            m_log.info(QStringLiteral("fldigi answers again and is in receive"));
-            return then();
-        }
+    rpc(call, QStringLiteral("text.clear_tx"), {}, Expect::Anything, [=, this](const QVariant &) {
+        m_log.warning(QStringLiteral("dropped the unsent text of a call that failed, with all of fldigi's transmit text "
+                                     "(text.clear_tx)"));
+        then();
+    });
+}
+
+// After a call that failed. fldigi may carry out a request it had already received when it
+// resumes, and enter transmit a moment after main.tx: the runner watches receive a while, and
+// this is tried again meanwhile.
+void FldigiDriver::undo(RunningCall call, Undo undo, Confirmed then)
+{
+    auto drop = [=, this](bool keyed) {
+        if (!undo.dropText)
+            return then(keyed);
+        dropText(call, [then, keyed] { then(keyed); });
+    };
+    m_reads.readAgain(call.guard([=, this](const FldigiReads::Shown &shown) {
+        if (shown.trx.isEmpty())
+            return call.fail({BridgeFailure::Cause::Malformed, QStringLiteral("fldigi did not say whether it transmits")});
+        if (shown.trx == u"RX" || !undo.receive)
+            return drop(false);
         m_keyedAt.invalidate(); // keyed by a request of a failed call, at a time not known
         abortTransmission(call, [=, this] {
-            m_log.warning(QStringLiteral("fldigi answers again and was transmitting after a call that failed: "
-                                         "put back to receive (main.abort)"));
-            then();
+            m_log.warning(QStringLiteral("fldigi was transmitting after a call that failed: put back to receive "
+                                         "(main.abort)"));
+            drop(true);
         });
-    });
+    }), [call](const BridgeFailure &failure) { call.fail(failure); });
 }

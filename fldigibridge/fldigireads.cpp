@@ -17,7 +17,8 @@ QList<xmlrpc::Call> FldigiReads::calls()
     return {{QStringLiteral("modem.get_carrier")},
             {QStringLiteral("rig.get_frequency")},
             {QStringLiteral("modem.get_name")},
-            {QStringLiteral("rig.get_mode")}};
+            {QStringLiteral("rig.get_mode")},
+            {QStringLiteral("main.get_trx_state")}};
 }
 
 FldigiReads::Shown FldigiReads::shown(const QList<xmlrpc::Result> &results) const
@@ -40,6 +41,7 @@ FldigiReads::Shown FldigiReads::shown(const QList<xmlrpc::Result> &results) cons
     shown.readings.insert(QString::fromLatin1(contract::fqA), reading(1, Expect::Double));
     const Reading rigMode = reading(3, Expect::String);
     shown.rigMode = rigMode.value.toString();
+    shown.trx = reading(4, Expect::String).value.toString();
     // fldigi's SSB modem is no modem at all: the rig's mode tells SSB, AM and FM apart.
     Reading mode = reading(2, Expect::String);
     if (const QString modem = mode.value.toString(); modem == u"SSB" || modem == u"NULL") {
@@ -66,21 +68,25 @@ std::optional<BridgeFailure> FldigiReads::parse(const QVariant &answer, qsizetyp
     return std::nullopt;
 }
 
-void FldigiReads::setAndRead(const xmlrpc::Call &set, Then then, FldigiClient::Failure failed)
+void FldigiReads::setAndRead(const xmlrpc::Call &set, std::function<void()> written, Then then,
+                             FldigiClient::Failure failed)
 {
-    readAfter({set}, set.method, std::move(then), std::move(failed));
+    readAfter({set}, set.method, std::move(written), std::move(then), std::move(failed));
 }
 
 void FldigiReads::readAgain(Then then, FldigiClient::Failure failed)
 {
-    readAfter({}, QStringLiteral("system.multicall"), std::move(then), std::move(failed));
+    readAfter({}, QStringLiteral("system.multicall"), {}, std::move(then), std::move(failed));
 }
 
-void FldigiReads::readAfter(const QList<xmlrpc::Call> &sets, const QString &name, Then then, FldigiClient::Failure failed)
+void FldigiReads::readAfter(const QList<xmlrpc::Call> &sets, const QString &name, std::function<void()> written, Then then,
+                            FldigiClient::Failure failed)
 {
     QElapsedTimer asked;
     asked.start();
-    m_callConnection.call(FldigiClient::Request::multicall(sets + calls(), name), [=, this](const QVariant &answer) {
+    FldigiClient::Request request = FldigiClient::Request::multicall(sets + calls(), name);
+    request.written = std::move(written);
+    m_callConnection.call(request, [=, this](const QVariant &answer) {
         QList<xmlrpc::Result> results;
         if (const auto failure = parse(answer, sets.size(), name, results))
             return failed(*failure);

@@ -9,7 +9,7 @@ using Action = MacroStep::Action;
 WsjtxDriver::WsjtxDriver(WsjtxLink &link, WsjtxReads &reads) : m_link(link), m_reads(reads)
 {
     QObject::connect(&link, &WsjtxLink::message, &link, [this](const wsjtx::Message &message) {
-        if (!m_shows || !m_waiting->current(m_call) || !m_shows(message))
+        if (!m_shows || !m_waiting->running() || !m_shows(message))
             return;
         if (message.status)
             m_reads.storeNow(*message.status); // a read after the reply shows it
@@ -43,7 +43,7 @@ QString WsjtxDriver::refusal(const MacroStep &step) const
     }
 }
 
-void WsjtxDriver::carryOut(const MacroStep &step, RunningCall &call, Then then)
+void WsjtxDriver::carryOut(const MacroStep &step, RunningCall call, Then then)
 {
     const std::optional<wsjtx::Status> latest = m_link.latest();
     switch (step.action) {
@@ -61,7 +61,7 @@ void WsjtxDriver::carryOut(const MacroStep &step, RunningCall &call, Then then)
     case Action::ReceiveNow:
         return halt(call, false, then);
     case Action::ClearRx: {
-        auto clear = [=, this, &call] {
+        auto clear = [=, this] {
             request(call, wsjtx::clear(m_link.id(), 2), QStringLiteral("WSJT-X did not confirm the clear"),
                     [](const wsjtx::Message &m) { return m.type == quint32(wsjtx::Type::Clear); }, then);
         };
@@ -78,24 +78,24 @@ void WsjtxDriver::carryOut(const MacroStep &step, RunningCall &call, Then then)
 
 // An Rx DF change brings no Status: Replays show it, a moment after the Configure on a real
 // WSJT-X. It may then undo it (just after a mode change), so it is read again once settled.
-void WsjtxDriver::setRxDf(RunningCall &call, quint32 hz, Then then)
+void WsjtxDriver::setRxDf(const RunningCall &call, quint32 hz, Then then)
 {
     const std::optional<wsjtx::Status> latest = m_link.latest();
     request(call, wsjtx::configure(m_link.id(), QString(), hz, latest.value_or(wsjtx::Status{})),
-            QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz), nullptr, [=, this, &call] { awaitRxDf(call, hz, then); });
+            QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz), nullptr, [=, this] { awaitRxDf(call, hz, then); });
 }
 
-void WsjtxDriver::awaitRxDf(RunningCall &call, quint32 hz, Then then)
+void WsjtxDriver::awaitRxDf(const RunningCall &call, quint32 hz, Then then)
 {
     const QString awaited = QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz);
     auto any = [](const wsjtx::Status &) { return true; };
-    replayShows(call, awaited, any, [=, this, &call] {
+    replayShows(call, awaited, any, [=, this] {
         if (const quint32 now = m_link.latest() ? m_link.latest()->rxDf : 0; now != hz) {
             call.awaiting(QStringLiteral("WSJT-X did not take Rx DF %1").arg(hz), QStringLiteral(": it shows %1").arg(now));
-            return call.after(settleMs, [=, this, &call] { awaitRxDf(call, hz, then); });
+            return call.after(settleMs, [=, this] { awaitRxDf(call, hz, then); });
         }
-        call.after(settleMs, [=, this, &call] {
-            replayShows(call, awaited, any, [=, this, &call] {
+        call.after(settleMs, [=, this] {
+            replayShows(call, awaited, any, [=, this] {
                 const quint32 now = m_link.latest() ? m_link.latest()->rxDf : 0;
                 if (now != hz)
                     return call.fail({Cause::NotCarriedOut, QStringLiteral("WSJT-X did not take Rx DF %1: it shows %2").arg(hz).arg(now)});
@@ -106,7 +106,7 @@ void WsjtxDriver::awaitRxDf(RunningCall &call, quint32 hz, Then then)
 }
 
 // HaltTx, confirmed by a Status with Tx Enabled (and for now, Transmitting) false.
-void WsjtxDriver::halt(RunningCall &call, bool autoOnly, Then then)
+void WsjtxDriver::halt(const RunningCall &call, bool autoOnly, Then then)
 {
     auto halted = [autoOnly](const wsjtx::Status &s) { return !s.txEnabled && (autoOnly || !s.transmitting); };
     const QString awaited = autoOnly ? QStringLiteral("WSJT-X did not turn Enable Tx off")
@@ -118,20 +118,22 @@ void WsjtxDriver::halt(RunningCall &call, bool autoOnly, Then then)
             [halted](const wsjtx::Message &m) { return m.status && halted(*m.status); }, then);
 }
 
-void WsjtxDriver::backToReceive(RunningCall &call, Then then)
+void WsjtxDriver::undo(RunningCall call, Undo undo, Confirmed then)
 {
-    halt(call, false, then);
+    if (!undo.receive) // its transmit text is not ours to drop
+        return then(false);
+    halt(call, false, [then] { then(false); });
 }
 
 // One Replay; its Status must show what is asked.
-void WsjtxDriver::replayShows(RunningCall &call, const QString &awaited,
+void WsjtxDriver::replayShows(const RunningCall &call, const QString &awaited,
                               const std::function<bool(const wsjtx::Status &)> &shows, Then then)
 {
     request(call, wsjtx::replay(m_link.id()), awaited, [shows](const wsjtx::Message &m) { return m.status && shows(*m.status); },
             then);
 }
 
-void WsjtxDriver::request(RunningCall &call, const QByteArray &datagram, const QString &awaited, Shows shows, Then then)
+void WsjtxDriver::request(const RunningCall &call, const QByteArray &datagram, const QString &awaited, Shows shows, Then then)
 {
     if (!m_link.following())
         return call.fail({Cause::NotRunning, QStringLiteral("no WSJT-X heard: %1").arg(m_link.name())});
@@ -140,9 +142,9 @@ void WsjtxDriver::request(RunningCall &call, const QByteArray &datagram, const Q
         const bool own = m_link.checkAccepts();
         auto checked = std::make_shared<QMetaObject::Connection>();
         *checked = QObject::connect(&m_link, &WsjtxLink::acceptsChecked, &m_link,
-                                    [=, this, &call, id = call.id()](WsjtxLink::Accepts accepts) {
+                                    [=, this](WsjtxLink::Accepts accepts) {
                                         QObject::disconnect(*checked);
-                                        if (!call.current(id))
+                                        if (!call.running())
                                             return;
                                         if (accepts != WsjtxLink::Accepts::Yes && own)
                                             return call.fail({Cause::Refused,
@@ -153,17 +155,17 @@ void WsjtxDriver::request(RunningCall &call, const QByteArray &datagram, const Q
                                     });
         return;
     }
+    call.sent();
     m_link.send(datagram);
     if (!shows) // nothing comes back for it
         return then();
     await(call, awaited, std::move(shows), std::move(then));
 }
 
-void WsjtxDriver::await(RunningCall &call, const QString &awaited, Shows shows, Then then)
+void WsjtxDriver::await(const RunningCall &call, const QString &awaited, Shows shows, Then then)
 {
     call.awaiting(awaited);
-    m_waiting = &call;
-    m_call = call.id();
+    m_waiting = call;
     m_shows = std::move(shows);
     m_then = std::move(then);
 }

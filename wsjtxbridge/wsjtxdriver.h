@@ -21,26 +21,29 @@ public:
     static const QStringList &modes();
 
     QString refusal(const MacroStep &step) const override;
-    void carryOut(const MacroStep &step, RunningCall &call, Then then) override;
-    void backToReceive(RunningCall &call, Then then) override;
+    void carryOut(const MacroStep &step, RunningCall call, Then then) override;
+    // WSJT-X starts no transmission for us: a failed <RX> or <RXANDCLEAR> owes a Halt Tx while
+    // the operator's word is recent. After a minute, a transmission is more likely one the
+    // operator started in WSJT-X's window since.
+    UndoTiming undoTiming() const override { return {60 * 1000, 0, 0}; }
+    void undo(RunningCall call, Undo undo, Confirmed then) override;
     std::optional<BridgeFailure> cancel() override;
 
 private:
     using Shows = std::function<bool(const wsjtx::Message &)>;
 
     // Sends the request, once WSJT-X is known to take requests, and waits for what shows it done.
-    void request(RunningCall &call, const QByteArray &datagram, const QString &awaited, Shows shows, Then then);
-    void await(RunningCall &call, const QString &awaited, Shows shows, Then then);
-    void replayShows(RunningCall &call, const QString &awaited, const std::function<bool(const wsjtx::Status &)> &shows,
+    void request(const RunningCall &call, const QByteArray &datagram, const QString &awaited, Shows shows, Then then);
+    void await(const RunningCall &call, const QString &awaited, Shows shows, Then then);
+    void replayShows(const RunningCall &call, const QString &awaited, const std::function<bool(const wsjtx::Status &)> &shows,
                      Then then);
-    void setRxDf(RunningCall &call, quint32 hz, Then then);
-    void awaitRxDf(RunningCall &call, quint32 hz, Then then);
-    void halt(RunningCall &call, bool autoOnly, Then then);
+    void setRxDf(const RunningCall &call, quint32 hz, Then then);
+    void awaitRxDf(const RunningCall &call, quint32 hz, Then then);
+    void halt(const RunningCall &call, bool autoOnly, Then then);
 
     WsjtxLink &m_link;
     WsjtxReads &m_reads;
     Shows m_shows;      // what the call in progress waits for
     Then m_then;
-    quint64 m_call = 0; // the call that waits
-    RunningCall *m_waiting = nullptr;
+    std::optional<RunningCall> m_waiting; // the call that waits
 };

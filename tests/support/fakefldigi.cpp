@@ -167,6 +167,34 @@ void FakeFldigi::setHalfAnswers(bool half)
     m_halfAnswers = half;
 }
 
+void FakeFldigi::setAiring(int charMs)
+{
+    inThread([this, charMs] { m_airing->start(charMs); });
+}
+
+void FakeFldigi::setKeyDelay(int ms)
+{
+    QMutexLocker lock(&m_mutex);
+    m_keyDelayMs = ms;
+}
+
+void FakeFldigi::airOne()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_trx != u"TX" || m_pane.isEmpty())
+        return;
+    m_aired.append({nowMs(), m_keys, m_pane.first().first});
+    m_pane.first().second.remove(0, 1);
+    if (m_pane.first().second.isEmpty())
+        m_pane.removeFirst();
+}
+
+QList<FakeFldigi::Aired> FakeFldigi::aired()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_aired;
+}
+
 void FakeFldigi::resetState()
 {
     QMutexLocker lock(&m_mutex);
@@ -176,6 +204,7 @@ void FakeFldigi::resetState()
     m_modem = QStringLiteral("BPSK31");
     m_rigMode = QStringLiteral("USB");
     m_pendingRigMode.clear();
+    m_pane.clear();
     remember();
 }
 
@@ -230,6 +259,12 @@ void FakeFldigi::setSilent(bool silent)
                 held.socket->write(answer);
         }
     });
+}
+
+void FakeFldigi::silentFrom(const QString &method)
+{
+    QMutexLocker lock(&m_mutex);
+    m_silentFrom = method;
 }
 
 void FakeFldigi::dropConnections()
@@ -287,6 +322,10 @@ void FakeFldigi::take(QTcpSocket *socket)
             framed = m_closeFramed;
             half = m_halfAnswers;
             refuse = !m_refuseAfter.isEmpty() && methods.value(0).first == m_refuseAfter;
+            if (!m_silentFrom.isEmpty() && methods.value(0).first == m_silentFrom) {
+                m_silentFrom.clear();
+                m_silent = true;
+            }
         }
         if (crossed) {
             socket->disconnectFromHost();
@@ -364,13 +403,28 @@ QByteArray FakeFldigi::result(const QString &method, const QStringList &params, 
     *fault = m_faults.contains(method);
     if (*fault)
         return m_faults.value(method).toUtf8();
-    if (method == u"main.tx")
-        m_trx = QStringLiteral("TX");
-    else if (method == u"main.abort" || method == u"main.rx")
+    const QString param = params.value(0).section(u':', 1);
+    if (method == u"main.tx") {
+        ++m_keys;
+        if (m_keyDelayMs == 0)
+            m_trx = QStringLiteral("TX");
+        else
+            QTimer::singleShot(m_keyDelayMs, m_context, [this] {
+                QMutexLocker lock(&m_mutex);
+                m_trx = QStringLiteral("TX");
+                remember();
+            });
+    } else if (method == u"main.abort" || method == u"main.rx") {
         m_trx = QStringLiteral("RX");
+        if (method == u"main.rx")
+            m_pane.clear();
+    } else if (method == u"text.add_tx") {
+        m_pane.append({param.section(u' ', 0, 0), param});
+    } else if (method == u"text.clear_tx") {
+        m_pane.clear();
+    }
     if (m_answers.contains(method))
         return m_answers.value(method);
-    const QString param = params.value(0).section(u':', 1);
     const QByteArray carrier = "<i4>" + QByteArray::number(m_carrier) + "</i4>";
     const QByteArray frequency = "<double>" + m_frequency.toUtf8() + "</double>";
     const QByteArray modem = m_modem.toUtf8();
@@ -410,6 +464,9 @@ void FakeFldigi::run()
     m_port = server.serverPort();
     m_context = &context;
     m_server = &server;
+    QTimer airing(&context);
+    m_airing = &airing;
+    QObject::connect(&airing, &QTimer::timeout, &context, [this] { airOne(); });
     QObject::connect(&server, &QTcpServer::newConnection, &context, [&] {
         while (QTcpSocket *socket = server.nextPendingConnection()) {
             socket->setParent(&context);

@@ -18,6 +18,8 @@ class QTcpSocket;
 // frequency, modem and rig mode that the set methods change and the get methods read, and the
 // transmit state (main.tx makes it TX, main.abort and main.rx RX). As fldigi does, it sets a rig
 // mode later than the request that asks for it: the reads in the same request show the old one.
+// Its transmit text is kept (text.add_tx adds, text.clear_tx and main.rx drop it); once airing is
+// on, it is sent a character at a time while it transmits, and what goes on air is recorded.
 class FakeFldigi : public QThread
 {
 public:
@@ -40,6 +42,8 @@ public:
     // Silent: requests are taken in but neither carried out nor answered, as by a stopped
     // fldigi. Back: they are carried out in order, and answered where the client still listens.
     void setSilent(bool silent);
+    // Silent from a request of this method on, which is held with the rest.
+    void silentFrom(const QString &method);
     void dropConnections();  // resets every connection, as a restarted server would
     void closeConnections(); // closes every connection, as a server closing idle ones would
     // Closes each connection a moment after its answer, without saying so in the answer.
@@ -51,6 +55,10 @@ public:
     void setRefusing(bool refusing);
     // Writes half of each answer and closes the connection.
     void setHalfAnswers(bool half);
+    // Sends a character of the transmit text every charMs while it transmits.
+    void setAiring(int charMs);
+    // main.tx keys ms after it is carried out; meanwhile the state reads RX.
+    void setKeyDelay(int ms);
     // fldigi started again: its state back to the defaults.
     void resetState();
     void operatorSetsCarrier(int hz); // a change made at fldigi itself
@@ -69,8 +77,17 @@ public:
         qint64 atMs;
         QString call, trxBefore;
     };
+    // A character on air: when, in the transmission keyed by which main.tx (counted from 1), and
+    // of which text (its first word).
+    struct Aired
+    {
+        qint64 atMs;
+        int key;
+        QString owner;
+    };
     QList<State> history();
     QList<CarriedOut> carriedOut();
+    QList<Aired> aired();
     static qint64 nowMs();
     // The next count requests that come on a connection that has carried one before are taken
     // in, recorded, and answered by closing the connection: each crossed a close.
@@ -92,6 +109,7 @@ private:
     QByteArray result(const QString &method, const QStringList &params, bool *fault);
     void remember(); // the state, into the history; with the mutex held
     void inThread(std::function<void()> work);
+    void airOne();
 
     QMutex m_mutex;
     QStringList m_calls;
@@ -116,7 +134,13 @@ private:
     QList<State> m_history;
     QList<CarriedOut> m_carriedOut;
     QString m_pendingRigMode;
+    QList<QPair<QString, QString>> m_pane; // the transmit text: by its add_tx's first word, what is not sent
+    QList<Aired> m_aired;
+    int m_keys = 0;
+    int m_keyDelayMs = 0;
+    class QTimer *m_airing = nullptr;
     QString m_refuseAfter;
+    QString m_silentFrom;
     bool m_silent = false;
     quint16 m_port;
     QObject *m_context = nullptr;

@@ -24,7 +24,8 @@ namespace {
 
 
 // What one refresh of the view asks fldigi, as the fake records it.
-const QStringList viewReads{"modem.get_carrier()", "rig.get_frequency()", "modem.get_name()", "rig.get_mode()"};
+const QStringList viewReads{"modem.get_carrier()", "rig.get_frequency()", "modem.get_name()", "rig.get_mode()",
+                            "main.get_trx_state()"};
 
 QByteArray http(const QByteArray &body)
 {
@@ -61,8 +62,9 @@ private slots:
     void answersAreBoundedAndTyped_data();
     void answersAreBoundedAndTyped();
     void everyCallWithinItsTime();
-    void failedTransmitIsUndone_data();
-    void failedTransmitIsUndone();
+    void failedCallIsUndone_data();
+    void failedCallIsUndone();
+    void silenceIsFldigisOwn();
     void oneConnectionForManyCalls();
     void logLines_data();
     void logLines();
@@ -390,57 +392,116 @@ void TestFldigiBridge::everyCallWithinItsTime()
     QVERIFY2(silenced.isEmpty(), "a busy queue or a slow step taken for fldigi's silence"); // it answered meanwhile
 }
 
-// After a call that failed once main.tx may have gone out, fldigi is put back to receive before
-// anything else is carried out; a call that comes meanwhile waits for that within its own time.
-void TestFldigiBridge::failedTransmitIsUndone_data()
+// A call that failed after some of it went out is undone before anything else is carried out:
+// one that asked to transmit or to receive leaves fldigi in receive, one whose text or
+// <RXANDCLEAR> went out leaves no unsent text. A call that comes meanwhile waits within its time.
+void TestFldigiBridge::failedCallIsUndone_data()
 {
     QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("macro");
     QTest::addColumn<QStringList>("trxStates"); // what the undo reads first
-    QTest::newRow("fldigi stopped, resumes and keys") << "stopped" << QStringList{};
-    QTest::newRow("fldigi keys after the first receive read") << "stopped" << QStringList{"RX", "TX"};
-    QTest::newRow("connections refused after main.tx was answered") << "refused" << QStringList{};
-    QTest::newRow("a call that came during the failing one, fldigi stays stopped") << "stays stopped" << QStringList{};
-    QTest::newRow("a call while fldigi stays refusing") << "stays refusing" << QStringList{};
+    QTest::addColumn<QStringList>("afterwards"); // the changes fldigi carried out after the failure, in order
+    QTest::addColumn<QString>("said");           // in the failure's text
+    const QString next = "modem.set_carrier(int:1200)"; // the call after it
+    QTest::newRow("stopped, resumes and keys")
+        << "stopped" << "<TX>" << QStringList{} << QStringList{"main.tx()", "main.abort()", next} << "no answer";
+    QTest::newRow("keys after the undo found receive")
+        << "stopped" << "<TX>" << QStringList{"RX", "RX", "RX"} << QStringList{"main.tx()", "main.abort()", next} << "";
+    QTest::newRow("connections refused after main.tx was answered")
+        << "refused" << "<TX>" << QStringList{} << QStringList{"main.abort()", next} << "tunnel";
+    QTest::newRow("main.tx answered late: its text dropped")
+        << "main.tx late" << "SECRET<TX>" << QStringList{} << QStringList{"main.abort()", "text.clear_tx()", next} << "";
+    QTest::newRow("main.tx refused: its text dropped in receive")
+        << "main.tx faults" << "SECRET<TX>" << QStringList{} << QStringList{"text.clear_tx()", next} << "busy";
+    QTest::newRow("<RXANDCLEAR> after a <TX> that worked")
+        << "stopped after <TX>" << "<RXANDCLEAR>" << QStringList{} << QStringList{"main.abort()", "text.clear_tx()", next} << "";
+    QTest::newRow("nothing sent: nothing owed") << "refusing" << "SECRET<TX>" << QStringList{} << QStringList{next} << "not running";
+    QTest::newRow("a change sent may still take effect")
+        << "stopped" << "<AUDIOFQ:1234>" << QStringList{} << QStringList{"modem.set_carrier(int:1234)", next}
+        << "it may still take effect";
+    QTest::newRow("a call that came during the failing one, fldigi stays stopped")
+        << "stays stopped" << "<TX>" << QStringList{} << QStringList{} << "";
+    QTest::newRow("a call while fldigi stays refusing") << "stays refusing" << "<TX>" << QStringList{} << QStringList{} << "";
 }
 
-void TestFldigiBridge::failedTransmitIsUndone()
+void TestFldigiBridge::failedCallIsUndone()
 {
     QFETCH(QString, fault);
+    QFETCH(QString, macro);
     QFETCH(QStringList, trxStates);
-    if (fault.contains("refus"))
+    QFETCH(QStringList, afterwards);
+    QFETCH(QString, said);
+    if (fault == "stopped after <TX>")
+        QVERIFY(!run(this->macro("<TX>")).failure);
+    if (fault.contains("refused"))
         fake->refuseAfter("main.tx");
+    else if (fault == "refusing")
+        fake->setRefusing(true);
+    else if (fault == "main.tx late")
+        fake->setDelay(2500, "main.tx");
+    else if (fault == "main.tx faults")
+        fake->fault("main.tx", "busy");
     else
         fake->setSilent(true);
-    const auto tx = start(macro("<TX>"));
+    qsizetype carriedBefore = -1; // what fldigi had carried out by the failure reply
+    const auto failed = start([&](BridgeDone done) {
+        bridge->runner.executeMacros(macro, [&, done](const QVariant &value, const BridgeFailure *failure) {
+            carriedBefore = fake->carriedOut().size();
+            done(value, failure);
+        });
+    });
     if (fault == "stays stopped")
         QTest::qWait(1000);
     else
-        QTRY_VERIFY_WITH_TIMEOUT(tx->ms >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(failed->ms >= 0, 5000);
     if (fault.startsWith("stays")) {
-        const Outcome next = run(macro("<AUDIOFQ:1200>"));
+        const Outcome next = run(this->macro("<AUDIOFQ:1200>"));
         QVERIFY(next.failure);
         QVERIFY2(next.failure->cause == BridgeFailure::Cause::UndoOwed && next.failure->text.contains("may still be transmitting"),
                  qPrintable(next.failure->text));
         QVERIFY2(next.ms < 1950, qPrintable(QString::number(next.ms))); // from its own arrival
         QVERIFY(!fake->calls().contains("modem.set_carrier(int:1200)"));
     }
-    QVERIFY(tx->failure);
-    QVERIFY2(errors.contains("may have started transmitting"), qPrintable(errors));
+    QVERIFY(failed->failure);
+    QVERIFY2(failed->failure->text.contains(said), qPrintable(failed->failure->text));
     if (fault.startsWith("stays"))
         return;
     fake->setTrxStates(trxStates);
-    if (fault == "refused")
-        fake->setRefusing(false);
-    else
-        fake->setSilent(false); // carries out the main.tx it was sent
-    const Outcome after = run(macro("<AUDIOFQ:1200>"));
-    QVERIFY2(!after.failure, qPrintable(after.failure ? after.failure->text : QString()));
+    fake->setRefusing(false);
+    fake->setSilent(false); // carries out what it was sent
+    const bool owesReceive = fault != "refusing" && (macro.contains("<TX>") || macro.contains("<RX"));
+    if (owesReceive) // receive is watched for a second before the next call runs
+        QTRY_VERIFY_WITH_TIMEOUT(errors.contains("is in receive after the call that failed"), 5000);
+    QCOMPARE(errors.contains("may be transmitting after a call that failed"), owesReceive);
+    const Outcome next = run(this->macro("<AUDIOFQ:1200>"));
+    QVERIFY2(!next.failure, qPrintable(next.failure ? next.failure->text : QString()));
     QCOMPARE(fake->trxState(), QStringLiteral("RX"));
-    const QStringList calls = fake->calls();
-    QVERIFY2(calls.indexOf("main.abort()") > calls.indexOf("main.tx()")
-                 && calls.indexOf("main.abort()") < calls.indexOf("modem.set_carrier(int:1200)"),
-             qPrintable(calls.join(' ')));
-    QVERIFY2(errors.contains("put back to receive (main.abort)"), qPrintable(errors));
+    QStringList changes;
+    for (const FakeFldigi::CarriedOut &c : fake->carriedOut().mid(carriedBefore)) {
+        if (!c.call.contains(".get_"))
+            changes << c.call;
+    }
+    QCOMPARE(changes, afterwards);
+}
+
+// A read that had all of its time says fldigi has gone only when nothing else was answered
+// meanwhile: the name is kept while fldigi answers the calls.
+void TestFldigiBridge::silenceIsFldigisOwn()
+{
+    QObject scope;
+    QStringList silenced;
+    connect(&bridge->presence, &Presence::silenced, &scope, [&](const QString &why) { silenced << why; });
+    fake->setDelay(2500, "modem.get_carrier"); // the view's reads stall, the calls are answered
+    const auto stuck = start(read("AudioFq"));
+    while (stuck->ms < 0) {
+        QVERIFY(!run(macro("<CLEARRXWINDOW>")).failure);
+        QTest::qWait(100);
+    }
+    QVERIFY(stuck->failure);
+    QVERIFY2(silenced.isEmpty(), qPrintable(silenced.join('\n')));
+    fake->setSilent(true); // now nothing is
+    QVERIFY(run(read("FqA")).failure);
+    QCOMPARE(silenced.size(), 1);
 }
 
 void TestFldigiBridge::oneConnectionForManyCalls()

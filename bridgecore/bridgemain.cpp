@@ -3,6 +3,7 @@
 
 #include "bridgeobject.h"
 #include "contract.h"
+#include "hostoptions.h"
 #include "namekeeper.h"
 
 #include <QDBusConnection>
@@ -25,7 +26,7 @@ BridgeMain::BridgeMain(int &argc, char **argv, const QString &name, const QStrin
 bool BridgeMain::process()
 {
     options.addOption(m_timeout);
-    options.process(m_app);
+    parseHostOptions(options, QCoreApplication::arguments());
     bool ok = false;
     m_timeoutMs = options.value(m_timeout).toInt(&ok);
     if (!ok || m_timeoutMs < 100 || m_timeoutMs > 60000) {

@@ -19,15 +19,16 @@ class Presence;
 class BridgeMain
 {
 public:
-    // program: as messages name it ("fldigi"); key: the last part of the bridge's own bus name.
+    // program: as messages name it; key: the last part of the bridge's own bus name.
     BridgeMain(int &argc, char **argv, const QString &name, const QString &description, const QString &program,
                const QString &key);
 
     QCommandLineParser options; // the bridge's own are added before process()
     BridgeLog &log() { return m_log; }
 
-    // Processes the options; --help and --version end the program here. False, and said, when
-    // --timeout is not one the bridge takes.
+    // Processes the options; --help and --version end the program here, and so does an unknown
+    // option or an argument, with status 2. False, and said, when --timeout is not one the bridge
+    // takes.
     bool process();
     int timeoutMs() const { return m_timeoutMs; }
 

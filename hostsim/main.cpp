@@ -2,6 +2,7 @@
 // palvo2-sim: a stand-in host on the session bus, for trying the panel without a radio.
 #include "contract.h"
 #include "hostname.h"
+#include "hostoptions.h"
 #include "palvo2adaptor.h"
 #include "simhost.h"
 
@@ -22,7 +23,7 @@ int main(int argc, char *argv[])
         "radio.\nPrints each macro text it receives on stdout, and what it ignored on stderr."));
     options.addHelpOption();
     options.addVersionOption();
-    options.process(app);
+    parseHostOptions(options, QCoreApplication::arguments());
     QTextStream out(stdout);
     QTextStream errors(stderr);
 

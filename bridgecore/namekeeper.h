@@ -18,7 +18,7 @@ class Presence;
 class NameKeeper : public QObject
 {
 public:
-    // program: as messages name it ("fldigi"); key: the last part of the bridge's own name.
+    // program: as messages name it; key: the last part of the bridge's own name.
     NameKeeper(const QDBusConnection &bus, Presence &presence, BridgeLog &log, const QString &program,
                const QString &key);
 

@@ -180,7 +180,7 @@ void TestFldigi::stoppedFldigiNeverEndsTransmitting()
     QTest::qWait(1000);
     ::kill(pid_t(fldigi.processId()), SIGCONT);
     QByteArray said;
-    QTRY_VERIFY2_WITH_TIMEOUT((said += bridge.readAllStandardError()).contains("fldigi answers again"),
+    QTRY_VERIFY2_WITH_TIMEOUT((said += bridge.readAllStandardError()).contains("is in receive after the call that failed"),
                               said.constData(), 20000);
     for (int i = 0; i < 10; ++i) {
         QCOMPARE(trxState(), QStringLiteral("RX"));

@@ -28,6 +28,7 @@ namespace {
 
 constexpr int callMs = 1800;
 constexpr int roomMs = 150; // a busy machine, the sanitizers
+constexpr int backMs = 2000 + 150 + roomMs; // fldigi is back in receive this long after it answers again
 
 struct Fault
 {
@@ -244,6 +245,7 @@ void TestBridgeFaults::promisesHold()
     QTest::qWait(1000 * (seconds > 0 ? seconds : 5));
     running = false;
     QTRY_VERIFY_WITH_TIMEOUT(pending == 0, 2 * callMs + 3000); // the last fault ends, the calls drain
+    QTest::qWait(backMs); // what the last failures owe falls due
     const qint64 endedMs = FakeFldigi::nowMs();
     QVERIFY2(reads > 0 && !faults.isEmpty() && changes > 2, "nothing was tried");
     // No change reaches fldigi twice.
@@ -281,7 +283,6 @@ void TestBridgeFaults::promisesHold()
     // (plus the settle time), unless a later call keyed it since: looked at where fldigi answers
     // throughout that time.
     const QList<FakeFldigi::State> history = fake.history();
-    constexpr int backMs = 2000 + 150 + roomMs;
     for (const Owing &o : std::as_const(owing)) {
         QList<qint64> candidates{o.atMs};
         for (const Fault &f : std::as_const(faults))

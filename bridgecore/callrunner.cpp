@@ -108,23 +108,34 @@ void CallRunner::finish(const BridgeFailure *failure)
         undoFailed(*failure);
     } else {
         const Job job = std::exchange(m_job, {});
-        if (!failure)
-            job.done({}, nullptr);
-        else {
-            BridgeFailure said = *failure;
-            const Action action = job.steps[m_stepIndex].action;
-            const bool undone = action == Action::Text || action == Action::Transmit || action == Action::Receive
-                                || action == Action::ReceiveNow;
-            const bool unanswered = said.cause != Cause::Fault && said.cause != Cause::HttpStatus
-                                    && said.cause != Cause::Malformed && said.cause != Cause::Refused;
-            if (m_stepSent && !undone && unanswered && !said.text.contains(u"may still take effect"))
-                said.text += QStringLiteral("; it may still take effect");
+        if (failure) {
+            const BridgeFailure said = mayStillTakeEffect(job.steps[m_stepIndex].action, *failure);
             m_log.error(said.text);
             owe(undoFor(job, said));
             job.done({}, &said);
+        } else {
+            job.done({}, nullptr);
         }
     }
+    startNextLater();
+}
+
+void CallRunner::startNextLater()
+{
     QMetaObject::invokeMethod(this, &CallRunner::startNext, Qt::QueuedConnection);
+}
+
+// A change whose request went out and was not answered may reach the program later; the undo
+// takes care of a transmission and its text.
+BridgeFailure CallRunner::mayStillTakeEffect(Action action, BridgeFailure failure) const
+{
+    const bool undone = action == Action::Text || action == Action::Transmit || action == Action::Receive
+                        || action == Action::ReceiveNow;
+    const bool answered = failure.cause == Cause::Fault || failure.cause == Cause::HttpStatus
+                          || failure.cause == Cause::Malformed || failure.cause == Cause::Refused;
+    if (m_stepSent && !undone && !answered && !failure.text.contains(u"may still take effect"))
+        failure.text += QStringLiteral("; it may still take effect");
+    return failure;
 }
 
 // A call's time is up: in the queue it fails there, and while it runs, what it waited for is
@@ -245,7 +256,7 @@ void CallRunner::undoConfirmed(bool keyed)
         m_log.info(QStringLiteral("%1 is in receive after the call that failed").arg(m_program));
     }
     settleUndo();
-    QMetaObject::invokeMethod(this, &CallRunner::startNext, Qt::QueuedConnection);
+    startNextLater();
 }
 
 void CallRunner::undoFailed(const BridgeFailure &failure)

@@ -65,10 +65,12 @@ private:
     RunningCall handle() { return {*this, m_generation}; }
 
     void startNext();
+    void startNextLater();
     void runSteps(qsizetype index);
     void finish(const BridgeFailure *failure);
     void expire(quint64 job);
     void timedOut();
+    BridgeFailure mayStillTakeEffect(MacroStep::Action action, BridgeFailure failure) const;
     Undo undoFor(const Job &job, const BridgeFailure &failure) const;
 
     void owe(Undo undo);

@@ -31,9 +31,10 @@ int main(int argc, char *argv[])
     const qsizetype colon = listen.lastIndexOf(u':');
     bool portOk = false;
     link.listen = QHostAddress(listen.left(colon));
-    link.port = quint16(listen.mid(colon + 1).toUInt(&portOk));
-    if (colon < 0 || link.listen.isNull() || !portOk || link.port == 0) {
-        log.error(QStringLiteral("--listen takes an IP address and a port, such as 127.0.0.1:2237"));
+    const uint port = listen.mid(colon + 1).toUInt(&portOk);
+    link.port = quint16(port);
+    if (colon < 0 || link.listen.isNull() || !portOk || port == 0 || port > 65535) {
+        log.error(QStringLiteral("--listen takes an IP address and a port from 1 to 65535, such as 127.0.0.1:2237"));
         return 2;
     }
     if (bridge.options.isSet(groupOption)) {

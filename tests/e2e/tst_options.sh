@@ -21,5 +21,15 @@ for program in palvo2-sim palvo2-fldigi palvo2-wsjtx; do
     fi
   done
 done
+for args in "--listen 127.0.0.1:99999" "--listen 127.0.0.1:0" "--listen 127.0.0.1"; do # a port from 1 to 65535
+  # shellcheck disable=SC2086
+  err=$(timeout 10 "$dir/palvo2-wsjtx" $args 2>&1 >/dev/null)
+  status=$?
+  cases=$((cases + 1))
+  if [ "$status" -ne 2 ] || [[ "$err" != "palvo2-wsjtx: "*"--listen"* ]]; then
+    echo "FAIL: palvo2-wsjtx $args: status $status, stderr: $err"
+    failures=$((failures + 1))
+  fi
+done
 echo "$((cases - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -48,12 +48,16 @@ void WsjtxDriver::carryOut(const MacroStep &step, RunningCall call, Then then)
     const std::optional<wsjtx::Status> latest = m_link.latest();
     switch (step.action) {
     case Action::Mode:
+        // Where the view shows the mode, a Replay tells whether WSJT-X is still in it: its operator
+        // may have picked another a moment ago.
         if (latest && latest->mode == step.text)
-            return replayShows(call, QStringLiteral("WSJT-X did not confirm mode %1").arg(step.text),
-                               [](const wsjtx::Status &) { return true; }, then);
-        return request(call, wsjtx::configure(m_link.id(), step.text, wsjtx::noChange, latest.value_or(wsjtx::Status{})),
-                       QStringLiteral("WSJT-X did not change to mode %1").arg(step.text),
-                       [mode = step.text](const wsjtx::Message &m) { return m.status && m.status->mode == mode; }, then);
+            return replayShows(call, QStringLiteral("WSJT-X did not answer a Replay"),
+                               [](const wsjtx::Status &) { return true; }, [=, this] {
+                                   if (m_link.latest() && m_link.latest()->mode == step.text)
+                                       return then();
+                                   setMode(call, step.text, then);
+                               });
+        return setMode(call, step.text, then);
     case Action::AudioFq:
         return setRxDf(call, quint32(step.hz), then);
     case Action::Receive:
@@ -74,6 +78,13 @@ void WsjtxDriver::carryOut(const MacroStep &step, RunningCall call, Then then)
     default: // whitespace between tags; the rest is refused before the call runs
         return then();
     }
+}
+
+void WsjtxDriver::setMode(const RunningCall &call, const QString &mode, Then then)
+{
+    request(call, wsjtx::configure(m_link.id(), mode, wsjtx::noChange, m_link.latest().value_or(wsjtx::Status{})),
+            QStringLiteral("WSJT-X did not change to mode %1").arg(mode),
+            [mode](const wsjtx::Message &m) { return m.status && m.status->mode == mode; }, then);
 }
 
 // An Rx DF change brings no Status: Replays show it, a moment after the Configure on a real

@@ -37,6 +37,7 @@ private:
     void await(const RunningCall &call, const QString &awaited, Shows shows, Then then);
     void replayShows(const RunningCall &call, const QString &awaited, const std::function<bool(const wsjtx::Status &)> &shows,
                      Then then);
+    void setMode(const RunningCall &call, const QString &mode, Then then);
     void setRxDf(const RunningCall &call, quint32 hz, Then then);
     void awaitRxDf(const RunningCall &call, quint32 hz, Then then);
     void halt(const RunningCall &call, bool autoOnly, Then then);

@@ -98,6 +98,8 @@ void TestWsjtxBridge::macros_data()
                   clear = quint32(T::Clear);
     QTest::newRow("a mode") << "" << "<MODE:FT4>" << "" << QList{configure} << QVariantMap{{"Mode", "FT4"}};
     QTest::newRow("the mode it is in") << "" << "<MODE:FT8>" << "" << QList{replay} << QVariantMap{{"Mode", "FT8"}};
+    QTest::newRow("the mode it was in, changed at WSJT-X unread") << "operator picks FT4" << "<MODE:FT8>" << ""
+                                                                  << QList{replay, configure} << QVariantMap{{"Mode", "FT8"}};
     QTest::newRow("Rx DF, settled") << "" << "<AUDIOFQ:1234>" << "" << QList{configure, replay, replay}
                                     << QVariantMap{{"AudioFq", 1234}};
     QTest::newRow("an Rx DF not taken") << "undoes Rx DF" << "<AUDIOFQ:1234>"
@@ -129,6 +131,8 @@ void TestWsjtxBridge::macros()
     fake->status.txEnabled = setup == "Tx enabled" || setup == "transmitting";
     fake->status.transmitting = setup == "transmitting";
     contact();
+    if (setup == "operator picks FT4") // its Status not read yet
+        fake->status.mode = "FT4";
     if (setup == "requests off") { // WSJT-X still sends its Status
         fake->sendStatus();
         QTRY_VERIFY(bridge->link.latest());

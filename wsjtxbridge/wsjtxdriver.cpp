@@ -116,17 +116,16 @@ void WsjtxDriver::awaitRxDf(const RunningCall &call, quint32 hz, Then then)
     });
 }
 
-// HaltTx, confirmed by a Status with Tx Enabled (and for now, Transmitting) false.
+// HaltTx always, whatever the view shows: WSJT-X may have started transmitting since its last
+// Status. It sends a Status only for a HaltTx that changed something, so a Replay follows; a
+// Status with Tx Enabled (and for <RXANDCLEAR>, Transmitting) false confirms it.
 void WsjtxDriver::halt(const RunningCall &call, bool autoOnly, Then then)
 {
     auto halted = [autoOnly](const wsjtx::Status &s) { return !s.txEnabled && (autoOnly || !s.transmitting); };
     const QString awaited = autoOnly ? QStringLiteral("WSJT-X did not turn Enable Tx off")
                                      : QStringLiteral("WSJT-X did not stop transmitting");
-    const std::optional<wsjtx::Status> latest = m_link.latest();
-    if (latest && halted(*latest))
-        return replayShows(call, awaited, halted, then);
-    request(call, wsjtx::haltTx(m_link.id(), autoOnly), awaited,
-            [halted](const wsjtx::Message &m) { return m.status && halted(*m.status); }, then);
+    request(call, wsjtx::haltTx(m_link.id(), autoOnly), awaited, nullptr,
+            [=, this] { replayShows(call, awaited, halted, then); });
 }
 
 void WsjtxDriver::undo(RunningCall call, Undo undo, Confirmed then)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fakewsjtx.h"
 
+#include <QTimer>
+
 #include <QDataStream>
 #include <QNetworkDatagram>
 
@@ -78,6 +80,13 @@ void FakeWsjtx::take()
             bool autoOnly = false;
             in >> autoOnly;
             status.txEnabled = false;
+            if (haltsSlowly && status.transmitting && !autoOnly) {
+                QTimer::singleShot(100, this, [this] {
+                    status.transmitting = false;
+                    sendStatus();
+                });
+                break;
+            }
             status.transmitting = status.transmitting && autoOnly;
             break;
         }

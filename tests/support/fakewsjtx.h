@@ -19,6 +19,7 @@ public:
     wsjtx::Status status;
     bool acceptsRequests = true;
     bool undoesRxDf = false;     // an Rx DF set is 1500 again after one Replay, as one just after a mode change
+    bool haltsSlowly = false;    // a HaltTx turns Enable Tx off at once, and transmitting 100 ms later
     QList<quint32> requests;     // the types of the requests taken, in order
 
     void heartbeat();

@@ -105,9 +105,15 @@ void TestWsjtxBridge::macros_data()
     QTest::newRow("an Rx DF not taken") << "undoes Rx DF" << "<AUDIOFQ:1234>"
                                         << "<AUDIOFQ:1234>: WSJT-X did not take Rx DF 1234: it shows 1500"
                                         << QList{configure, replay, replay} << QVariantMap{};
-    QTest::newRow("RX while Enable Tx is on") << "Tx enabled" << "<RX>" << "" << QList{halt} << QVariantMap{};
-    QTest::newRow("RX while receiving") << "" << "<RX>" << "" << QList{replay} << QVariantMap{};
-    QTest::newRow("RXANDCLEAR while transmitting") << "transmitting" << "<RXANDCLEAR>" << "" << QList{halt} << QVariantMap{};
+    // Halt Tx whatever the view shows, then a Replay: WSJT-X answers a HaltTx only when it changed something.
+    QTest::newRow("RX while Enable Tx is on") << "Tx enabled" << "<RX>" << "" << QList{halt, replay} << QVariantMap{};
+    QTest::newRow("RX while receiving") << "" << "<RX>" << "" << QList{halt, replay} << QVariantMap{};
+    QTest::newRow("RX, Enable Tx turned on unread") << "Tx enabled unread" << "<RX>" << "" << QList{halt, replay}
+                                                    << QVariantMap{};
+    QTest::newRow("RXANDCLEAR while transmitting") << "transmitting" << "<RXANDCLEAR>" << "" << QList{halt, replay}
+                                                   << QVariantMap{};
+    QTest::newRow("RXANDCLEAR, halting slowly") << "transmitting, halts slowly" << "<RXANDCLEAR>" << ""
+                                                << QList{halt, replay} << QVariantMap{};
     QTest::newRow("a clear, twice") << "" << "<CLEARRXWINDOW> <CLEARRXWINDOW>" << "" << QList{clear, replay, clear}
                                     << QVariantMap{};
     // Refused whole, before a step that WSJT-X could take is sent (<TX> is refused end to end).
@@ -128,11 +134,14 @@ void TestWsjtxBridge::macros()
     QFETCH(QVariantMap, shown);
     fake->acceptsRequests = setup != "requests off";
     fake->undoesRxDf = setup == "undoes Rx DF";
-    fake->status.txEnabled = setup == "Tx enabled" || setup == "transmitting";
-    fake->status.transmitting = setup == "transmitting";
+    fake->status.txEnabled = setup == "Tx enabled" || setup.startsWith("transmitting");
+    fake->status.transmitting = setup.startsWith("transmitting");
+    fake->haltsSlowly = setup.endsWith("halts slowly");
     contact();
     if (setup == "operator picks FT4") // its Status not read yet
         fake->status.mode = "FT4";
+    if (setup == "Tx enabled unread")
+        fake->status.txEnabled = true;
     if (setup == "requests off") { // WSJT-X still sends its Status
         fake->sendStatus();
         QTRY_VERIFY(bridge->link.latest());
@@ -145,6 +154,10 @@ void TestWsjtxBridge::macros()
     else
         QVERIFY2(outcome.failure && outcome.failure->text.contains(failure), qPrintable(outcome.failure ? outcome.failure->text : "none"));
     QCOMPARE(fake->requests, requests);
+    if (failure.isEmpty() && macro.startsWith("<RX")) { // WSJT-X halted by the reply
+        QVERIFY(!fake->status.txEnabled);
+        QVERIFY(macro != "<RXANDCLEAR>" || !fake->status.transmitting);
+    }
     const auto read = start(readAll());
     QVERIFY(read->ms >= 0);
     for (auto it = shown.cbegin(); it != shown.cend(); ++it)

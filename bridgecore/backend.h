@@ -68,25 +68,13 @@ public:
 
     bool running() const { return m_control->current(m_id); }
     // Ends the call, naming the step.
-    void fail(BridgeFailure failure) const
-    {
-        if (running())
-            m_control->fail(m_id, std::move(failure));
-    }
+    void fail(BridgeFailure failure) const { m_control->fail(m_id, std::move(failure)); }
     void after(int ms, Then then) const { m_control->after(m_id, ms, std::move(then)); }
     // What running out of time now means, while the program is awaited to change by itself:
     // "<what> within <ms> ms<note>". Empty while an answer is awaited.
-    void awaiting(const QString &what, const QString &note = {}) const
-    {
-        if (running())
-            m_control->awaiting(m_id, what, note);
-    }
+    void awaiting(const QString &what, const QString &note = {}) const { m_control->awaiting(m_id, what, note); }
     // A request of this step has gone out: from now on the program may have taken it.
-    void sent() const
-    {
-        if (running())
-            m_control->sent(m_id);
-    }
+    void sent() const { m_control->sent(m_id); }
     // then, run only while the call runs.
     template <typename F>
     auto guard(F then) const

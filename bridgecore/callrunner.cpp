@@ -7,6 +7,16 @@
 using Cause = BridgeFailure::Cause;
 using Action = MacroStep::Action;
 
+namespace {
+
+// The program answered that it did not take the request.
+bool refusedByProgram(Cause cause)
+{
+    return cause == Cause::Fault || cause == Cause::HttpStatus;
+}
+
+} // namespace
+
 CallRunner::CallRunner(Driver &driver, BridgeView &view, BridgeLog &log, const QString &program, Timing timing,
                        QObject *parent)
     : QObject(parent), m_driver(driver), m_view(view), m_log(log), m_program(program), m_timing(timing)
@@ -47,8 +57,7 @@ void CallRunner::startNext()
         return;
     m_job = m_queue.takeFirst();
     m_running = Running::Call;
-    m_sentAny = false;
-    m_firstTextSent = -1;
+    m_lastSent = m_firstTextSent = -1;
     runSteps(0);
 }
 
@@ -59,7 +68,6 @@ void CallRunner::runSteps(qsizetype index)
     const MacroStep &step = m_job.steps[index];
     m_stepIndex = index;
     m_step = step.source;
-    m_stepSent = false;
     m_awaiting.clear();
     m_driver.carryOut(step, handle(), handle().guard([this, index] { runSteps(index + 1); }));
 }
@@ -91,20 +99,24 @@ void CallRunner::sent(quint64 id)
 {
     if (!current(id) || m_running != Running::Call)
         return;
-    m_sentAny = m_stepSent = true;
+    m_lastSent = m_stepIndex;
     if (m_firstTextSent < 0 && m_job.steps[m_stepIndex].action == Action::Text)
         m_firstTextSent = m_stepIndex;
 }
 
 // The end of a call or of an undo try: nothing more of it runs or goes out.
-void CallRunner::finish(const BridgeFailure *failure)
+CallRunner::Running CallRunner::endRunning()
 {
     ++m_generation;
     m_driver.cancel();
+    return std::exchange(m_running, Running::Nothing);
+}
+
+void CallRunner::finish(const BridgeFailure *failure)
+{
     if (failure)
         m_view.forget();
-    const Running was = std::exchange(m_running, Running::Nothing);
-    if (was == Running::Undo) {
+    if (endRunning() == Running::Undo) {
         undoFailed(*failure);
     } else {
         const Job job = std::exchange(m_job, {});
@@ -131,9 +143,9 @@ BridgeFailure CallRunner::mayStillTakeEffect(Action action, BridgeFailure failur
 {
     const bool undone = action == Action::Text || action == Action::Transmit || action == Action::Receive
                         || action == Action::ReceiveNow;
-    const bool answered = failure.cause == Cause::Fault || failure.cause == Cause::HttpStatus
-                          || failure.cause == Cause::Malformed || failure.cause == Cause::Refused;
-    if (m_stepSent && !undone && !answered && !failure.text.contains(u"may still take effect"))
+    const bool answered = refusedByProgram(failure.cause) || failure.cause == Cause::Malformed
+                          || failure.cause == Cause::Refused;
+    if (m_lastSent == m_stepIndex && !undone && !answered && !failure.text.contains(u"may still take effect"))
         failure.text += QStringLiteral("; it may still take effect");
     return failure;
 }
@@ -174,15 +186,14 @@ void CallRunner::timedOut()
 Undo CallRunner::undoFor(const Job &job, const BridgeFailure &failure) const
 {
     Undo undo;
-    if (!m_sentAny) // refused or expired before anything of it went out
+    if (m_lastSent < 0) // refused or expired before anything of it went out
         return undo;
     for (const MacroStep &step : job.steps) {
         undo.receive |= step.action == Action::Transmit || step.action == Action::Receive || step.action == Action::ReceiveNow;
         undo.dropText |= step.action == Action::ReceiveNow;
     }
     // A text that the program refused in so many words is not in its transmit text.
-    const bool refused = failure.cause == Cause::Fault || failure.cause == Cause::HttpStatus;
-    undo.dropText |= m_firstTextSent >= 0 && (m_firstTextSent < m_stepIndex || !refused);
+    undo.dropText |= m_firstTextSent >= 0 && (m_firstTextSent < m_stepIndex || !refusedByProgram(failure.cause));
     return undo;
 }
 
@@ -239,9 +250,7 @@ void CallRunner::tryUndo()
 
 void CallRunner::undoConfirmed(bool keyed)
 {
-    ++m_generation;
-    m_driver.cancel();
-    m_running = Running::Nothing;
+    endRunning();
     m_undoDeadline.stop();
     m_owed.dropText = false; // the driver dropped it
     m_undoFailure.clear();

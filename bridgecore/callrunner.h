@@ -67,6 +67,7 @@ private:
     void startNext();
     void startNextLater();
     void runSteps(qsizetype index);
+    Running endRunning();
     void finish(const BridgeFailure *failure);
     void expire(quint64 job);
     void timedOut();
@@ -95,9 +96,8 @@ private:
     qsizetype m_stepIndex = -1; // the step in progress
     QString m_step;             // its text, to name it in a failure
     QStringList m_awaiting;     // what and note
-    bool m_sentAny = false;     // a request of the running call went out
-    qsizetype m_firstTextSent = -1; // the first of its text steps that did
-    bool m_stepSent = false;    // one of the step in progress did
+    qsizetype m_lastSent = -1;      // the last step of the running call a request went out for
+    qsizetype m_firstTextSent = -1; // the first of its text steps that sent one
 
     Undo m_owed;
     QElapsedTimer m_owedSince;

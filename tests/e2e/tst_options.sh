@@ -6,30 +6,21 @@
 set -uo pipefail
 dir=$1
 failures=0
-cases=0
-export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent # a program that got past its options ends with 1
+cases=()
 for program in palvo2-sim palvo2-fldigi palvo2-wsjtx; do
-  for args in "--bogus" "-z" "stray" "--timeout" "--timeout 5" "--help stray"; do
-    # shellcheck disable=SC2086 # each case is words
-    err=$(timeout 10 "$dir/$program" $args 2>&1 >/dev/null)
-    status=$?
-    cases=$((cases + 1))
-    lines=$(printf '%s\n' "$err" | grep -c .)
-    if [ "$status" -ne 2 ] || [ "$lines" -ne 1 ] || [[ "$err" != "$program: "* ]]; then
-      echo "FAIL: $program $args: status $status, stderr: $err"
-      failures=$((failures + 1))
-    fi
-  done
+  for args in "--bogus" "-z" "stray" "--timeout" "--timeout 5" "--help stray"; do cases+=("$program $args"); done
 done
-for args in "--listen 127.0.0.1:99999" "--listen 127.0.0.1:0" "--listen 127.0.0.1"; do # a port from 1 to 65535
-  # shellcheck disable=SC2086
-  err=$(timeout 10 "$dir/palvo2-wsjtx" $args 2>&1 >/dev/null)
+cases+=("palvo2-wsjtx --listen 127.0.0.1:99999" "palvo2-wsjtx --listen 127.0.0.1:0" "palvo2-wsjtx --listen 127.0.0.1")
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent # a program that got past its options ends with 1
+for case in "${cases[@]}"; do
+  program=${case%% *}
+  # shellcheck disable=SC2086 # each case is words
+  err=$(timeout 10 "$dir/"$case 2>&1 >/dev/null)
   status=$?
-  cases=$((cases + 1))
-  if [ "$status" -ne 2 ] || [[ "$err" != "palvo2-wsjtx: "*"--listen"* ]]; then
-    echo "FAIL: palvo2-wsjtx $args: status $status, stderr: $err"
+  if [ "$status" -ne 2 ] || [ "$(printf '%s\n' "$err" | grep -c .)" -ne 1 ] || [[ "$err" != "$program: "* ]]; then
+    echo "FAIL: $case: status $status, stderr: $err"
     failures=$((failures + 1))
   fi
 done
-echo "$((cases - failures)) passed, $failures failed"
+echo "$((${#cases[@]} - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

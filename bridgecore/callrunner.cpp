@@ -4,6 +4,8 @@
 #include "bridgelog.h"
 #include "bridgeview.h"
 
+#include <QScopedValueRollback>
+
 using Cause = BridgeFailure::Cause;
 using Action = MacroStep::Action;
 
@@ -143,8 +145,10 @@ BridgeFailure CallRunner::mayStillTakeEffect(Action action, BridgeFailure failur
 {
     const bool undone = action == Action::Text || action == Action::Transmit || action == Action::Receive
                         || action == Action::ReceiveNow;
+    // NotCarriedOut from the driver is the program's settled answer; from the call's time
+    // running out, the change awaited may still come.
     const bool answered = refusedByProgram(failure.cause) || failure.cause == Cause::Malformed
-                          || failure.cause == Cause::Refused;
+                          || failure.cause == Cause::Refused || (failure.cause == Cause::NotCarriedOut && !m_outOfTime);
     if (m_lastSent == m_stepIndex && !undone && !answered && !failure.text.contains(u"may still take effect"))
         failure.text += QStringLiteral("; it may still take effect");
     return failure;
@@ -174,6 +178,7 @@ void CallRunner::timedOut()
     const std::optional<BridgeFailure> waited = m_driver.cancel();
     const QString within = QStringLiteral(" within %1 ms").arg(m_timing.callMs);
     const quint64 id = m_generation;
+    const QScopedValueRollback outOfTime(m_outOfTime, true);
     if (!m_awaiting.value(0).isEmpty())
         return fail(id, {Cause::NotCarriedOut, m_awaiting[0] + within + m_awaiting[1]});
     if (waited)

@@ -96,6 +96,7 @@ private:
     qsizetype m_stepIndex = -1; // the step in progress
     QString m_step;             // its text, to name it in a failure
     QStringList m_awaiting;     // what and note
+    bool m_outOfTime = false;   // the failure ending the call is its time running out
     qsizetype m_lastSent = -1;      // the last step of the running call a request went out for
     qsizetype m_firstTextSent = -1; // the first of its text steps that sent one
 

@@ -96,7 +96,7 @@ void WsjtxLink::take(const wsjtx::Message &heard, const QByteArray &bytes, const
         m_log.info(QStringLiteral("heard %1").arg(name()));
         checkAccepts(); // and learns its state, as a bridge started beside an idle WSJT-X must
     } else if (heard.id != m_id || from != m_peer || port != m_peerPort) {
-        return;
+        return rivalHeard(heard, bytes, from, port);
     }
     m_heartbeats.start();
     m_lastWasClear = heard.type == quint32(wsjtx::Type::Clear);
@@ -113,7 +113,7 @@ void WsjtxLink::take(const wsjtx::Message &heard, const QByteArray &bytes, const
     }
     if (m_settled)
         m_presence.answered();
-    if (heard.status)
+    if (heard.status && !m_settled)
         m_quiet.start();
     emit message(heard);
     if (accepted) { // after the message, which no request sent now can have brought
@@ -124,6 +124,32 @@ void WsjtxLink::take(const wsjtx::Message &heard, const QByteArray &bytes, const
         m_acceptsDeadline.stop();
         checkAccepts();
     }
+}
+
+// Two programs that claim one Id cannot be told apart by what they send: the one followed may
+// be the impostor. Requests wait until only one is heard.
+void WsjtxLink::rivalHeard(const wsjtx::Message &heard, const QByteArray &bytes, const QHostAddress &from, quint16 port)
+{
+    if (heard.id != m_id && !m_options.id.isEmpty())
+        return; // another WSJT-X, with an Id of its own: not ours to follow
+    const QString rival = QStringLiteral("\"%1\" at %2:%3").arg(heard.id, from.toString()).arg(port);
+    if (std::exchange(m_rival, rival) != rival || !m_rivalHeard.isValid()
+        || m_rivalHeard.elapsed() >= m_options.heartbeatsMissedMs)
+        m_log.warning(QStringLiteral("%1 is followed, and %2 speaks as WSJT-X too: macros are refused while both are "
+                                     "heard. Give each WSJT-X an Id of its own (its --rig-name) and this bridge --id")
+                          .arg(name(), rival));
+    m_rivalHeard.start();
+    if (heard.type == quint32(wsjtx::Type::Heartbeat) || heard.type == quint32(wsjtx::Type::Status))
+        m_rivalFirst = Heard{heard, bytes, from, port};
+}
+
+QString WsjtxLink::rival() const
+{
+    if (!m_rivalHeard.isValid() || m_rivalHeard.elapsed() >= m_options.heartbeatsMissedMs)
+        return {};
+    return QStringLiteral("%1 and %2 both speak as WSJT-X: no request is sent while both are heard; give each WSJT-X an "
+                          "Id of its own (its --rig-name) and this bridge --id")
+        .arg(name(), m_rival);
 }
 
 // A closed port answers the last probe with "port unreachable", which the kernel keeps as the
@@ -170,6 +196,14 @@ void WsjtxLink::lose(const QString &why)
     m_heartbeats.stop();
     m_acceptsDeadline.stop();
     m_probe.abort();
+    const bool rivalRecent = !rival().isEmpty();
+    const std::optional<Heard> next = std::exchange(m_rivalFirst, std::nullopt);
+    m_rival.clear();
+    m_rivalHeard.invalidate();
     m_presence.silent(QStringLiteral("%1: %2").arg(was, why), m_presence.answers());
     emit gone(why);
+    // A WSJT-X restarted speaks from a new port, maybe before the old one is found gone: it is
+    // followed now rather than at its next heartbeat.
+    if (rivalRecent && next)
+        take(next->message, next->bytes, next->from, next->port);
 }

@@ -12,14 +12,19 @@
 class BridgeLog;
 class Presence;
 
-// The messages of one WSJT-X: the first heard, or the one with the given Id. WSJT-X is the
+// The messages of one WSJT-X: the first heard, or the first with the given Id. WSJT-X is the
 // client: it sends to the address this listens on, from a port of its own, and takes requests
-// on that port. WSJT-X's start-up sends a burst of Status messages with passing values (a dial
-// of 0, then 145 MHz): its state counts as known once Status has been quiet for quietMs. What
-// the link hears it tells a Presence: every message from then on,
-// and WSJT-X gone, by its Close, by a closed port (a datagram it ignores, sent once a
-// second, comes back "port unreachable" on this machine), or by two missed heartbeats. The
-// datagram is a message of a type WSJT-X does not know: it ignores those without a word.
+// on that port. Once one is followed, only what comes from its address and port with its Id is
+// taken. Another sender that claims it (its Id from elsewhere, or without a given Id any other
+// sender) is a rival: said at warning level, and told by rival() until it has not been heard
+// for as long as two missed heartbeats.
+//
+// WSJT-X's start-up sends a burst of Status messages with passing values (a dial of 0, then
+// 145 MHz): its state counts as known once Status has been quiet for quietMs; after that every
+// Status is current. What the link hears it tells a Presence: every message from then on, and
+// WSJT-X gone, by its Close, by a closed port (a datagram it ignores, sent once a second, comes
+// back "port unreachable" on this machine), or by two missed heartbeats. The datagram is a
+// message of a type WSJT-X does not know: it ignores those without a word.
 class WsjtxLink : public QObject
 {
     Q_OBJECT
@@ -47,6 +52,8 @@ public:
     const std::optional<wsjtx::Status> &latest() const { return m_latest; }
     bool settled() const { return m_settled; }
     bool lastWasClear() const { return m_lastWasClear; }
+    // Who else claims to be the WSJT-X followed, heard lately; empty: no one.
+    QString rival() const;
 
     // Whether WSJT-X takes requests: checked at first contact; a No may be checked again. A
     // check is a Replay, answered by a Status the same as the one before. False: a check was
@@ -68,6 +75,7 @@ private:
     void probe();
     void take(const wsjtx::Message &message, const QByteArray &bytes, const QHostAddress &from, quint16 port);
     void lose(const QString &why);
+    void rivalHeard(const wsjtx::Message &heard, const QByteArray &bytes, const QHostAddress &from, quint16 port);
 
     Presence &m_presence;
     BridgeLog &m_log;
@@ -88,4 +96,14 @@ private:
     bool m_lastWasClear = false;
     Accepts m_accepts = Accepts::Unknown;
     quint64 m_answersAtProbe = 0;
+    QString m_rival; // "<Id> at <address>:<port>"
+    QElapsedTimer m_rivalHeard;
+    struct Heard
+    {
+        wsjtx::Message message;
+        QByteArray bytes;
+        QHostAddress from;
+        quint16 port = 0;
+    };
+    std::optional<Heard> m_rivalFirst; // its latest Heartbeat or Status: followed at once if the WSJT-X followed goes
 };

@@ -14,6 +14,10 @@ WsjtxReads::WsjtxReads(WsjtxLink &link) : m_link(link)
             return got(readings(*m_link.latest()), true);
         m_view->store(readings(*m_link.latest()));
     });
+    connect(&link, &WsjtxLink::message, this, [this](const wsjtx::Message &message) {
+        if (message.status && m_link.settled())
+            m_view->store(readings(*message.status));
+    });
     connect(&link, &WsjtxLink::gone, this, [this](const QString &why) {
         m_view->forget();
         if (const Failed failed = std::exchange(m_failed, nullptr)) {
@@ -43,7 +47,8 @@ void WsjtxReads::refresh(Got got, Failed failed)
         return got(readings(*m_link.latest()), true);
     m_got = std::move(got);
     m_failed = std::move(failed);
-    if (!m_link.latest())
+    m_replaySent = !m_link.latest();
+    if (m_replaySent)
         m_link.send(wsjtx::replay(m_link.id()));
 }
 
@@ -51,5 +56,7 @@ BridgeFailure WsjtxReads::cancelRefresh()
 {
     m_got = nullptr;
     m_failed = nullptr;
-    return {Cause::NotAnswering, QStringLiteral("no Status from %1 after a Replay").arg(m_link.name())};
+    if (m_replaySent)
+        return {Cause::NotAnswering, QStringLiteral("no Status from %1 after a Replay").arg(m_link.name())};
+    return {Cause::NotAnswering, QStringLiteral("%1 has not settled: its Status kept changing").arg(m_link.name())};
 }

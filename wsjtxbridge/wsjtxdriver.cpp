@@ -14,8 +14,28 @@ WsjtxDriver::WsjtxDriver(WsjtxLink &link, WsjtxReads &reads) : m_link(link), m_r
         if (message.status)
             m_reads.storeNow(*message.status); // a read after the reply shows it
         m_shows = nullptr;
+        m_recheck.stop();
         m_waiting->awaiting({});
         std::exchange(m_then, nullptr)();
+    });
+    // WSJT-X answers within milliseconds: an answer this late may mean that its operator turned
+    // "Accept UDP requests" off since it was checked.
+    m_recheck.setSingleShot(true);
+    m_recheck.setInterval(recheckMs);
+    QObject::connect(&m_recheck, &QTimer::timeout, &link, [this] {
+        if (m_shows && m_waiting->running())
+            m_link.checkAccepts();
+    });
+    QObject::connect(&link, &WsjtxLink::gone, &link, [this](const QString &why) {
+        if (m_shows && m_waiting->running())
+            m_waiting->fail({Cause::NotRunning, QStringLiteral("%1: WSJT-X has gone: %2").arg(m_awaited, why)});
+    });
+    QObject::connect(&link, &WsjtxLink::acceptsChecked, &link, [this](WsjtxLink::Accepts accepts) {
+        if (accepts == WsjtxLink::Accepts::No && m_shows && m_waiting->running())
+            m_waiting->fail({Cause::NotAnswering,
+                             QStringLiteral("%1: %2 answers no request now: \"Accept UDP requests\" may have been "
+                                            "turned off in its Settings, Reporting tab, or it is stopped")
+                                 .arg(m_awaited, m_link.name())});
     });
 }
 
@@ -59,7 +79,7 @@ void WsjtxDriver::carryOut(const MacroStep &step, RunningCall call, Then then)
                                });
         return setMode(call, step.text, then);
     case Action::AudioFq:
-        return setRxDf(call, quint32(step.hz), then);
+        return setRxDf(call, quint32(step.hz), then, 1);
     case Action::Receive:
         return halt(call, true, then);
     case Action::ReceiveNow:
@@ -80,36 +100,51 @@ void WsjtxDriver::carryOut(const MacroStep &step, RunningCall call, Then then)
     }
 }
 
+// The mode alone: the T/R period goes as "no change", so that the new mode keeps its own, as
+// after a change in WSJT-X's own window. The Fast flag has no "no change"; false names the plain
+// mode. Measured on WSJT-X 2.6.1, its Status then shows Fast on in MSK144 (always fast, whatever
+// is sent) and off elsewhere, as after a change in its window; JT9 showed no Fast even when true
+// was sent.
 void WsjtxDriver::setMode(const RunningCall &call, const QString &mode, Then then)
 {
-    request(call, wsjtx::configure(m_link.id(), mode, wsjtx::noChange, m_link.latest().value_or(wsjtx::Status{})),
+    request(call, wsjtx::configure(m_link.id(), mode, wsjtx::noChange, false),
             QStringLiteral("WSJT-X did not change to mode %1").arg(mode),
             [mode](const wsjtx::Message &m) { return m.status && m.status->mode == mode; }, then);
 }
 
 // An Rx DF change brings no Status: Replays show it, a moment after the Configure on a real
-// WSJT-X. It may then undo it (just after a mode change), so it is read again once settled.
-void WsjtxDriver::setRxDf(const RunningCall &call, quint32 hz, Then then)
+// WSJT-X. Set within some 0.1 s of a mode change (this call's, or the operator's), WSJT-X puts
+// the Rx DF before it back about 50 ms later: it is read again once settled, and sent again
+// while it does not hold. One that never shows (beyond WSJT-X's limits) fails, saying what
+// WSJT-X shows instead.
+void WsjtxDriver::setRxDf(const RunningCall &call, quint32 hz, Then then, int sends)
 {
-    const std::optional<wsjtx::Status> latest = m_link.latest();
-    request(call, wsjtx::configure(m_link.id(), QString(), hz, latest.value_or(wsjtx::Status{})),
-            QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz), nullptr, [=, this] { awaitRxDf(call, hz, then); });
+    const bool fast = m_link.latest() && m_link.latest()->fastMode; // the mode's own, left as it is
+    request(call, wsjtx::configure(m_link.id(), QString(), hz, fast), QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz),
+            nullptr, [=, this] { awaitRxDf(call, hz, then, sends, 0); });
 }
 
-void WsjtxDriver::awaitRxDf(const RunningCall &call, quint32 hz, Then then)
+void WsjtxDriver::awaitRxDf(const RunningCall &call, quint32 hz, Then then, int sends, int reads)
 {
     const QString awaited = QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz);
     auto any = [](const wsjtx::Status &) { return true; };
+    auto shown = [this] { return m_link.latest() ? m_link.latest()->rxDf : 0; };
+    auto again = [=, this](quint32 now) {
+        if (sends >= rxDfSends)
+            return call.fail({Cause::NotCarriedOut, QStringLiteral("WSJT-X did not take Rx DF %1: it shows %2").arg(hz).arg(now)});
+        setRxDf(call, hz, then, sends + 1);
+    };
     replayShows(call, awaited, any, [=, this] {
-        if (const quint32 now = m_link.latest() ? m_link.latest()->rxDf : 0; now != hz) {
+        if (const quint32 now = shown(); now != hz) {
+            if (reads + 1 >= rxDfReads)
+                return again(now);
             call.awaiting(QStringLiteral("WSJT-X did not take Rx DF %1").arg(hz), QStringLiteral(": it shows %1").arg(now));
-            return call.after(settleMs, [=, this] { awaitRxDf(call, hz, then); });
+            return call.after(settleMs, [=, this] { awaitRxDf(call, hz, then, sends, reads + 1); });
         }
         call.after(settleMs, [=, this] {
             replayShows(call, awaited, any, [=, this] {
-                const quint32 now = m_link.latest() ? m_link.latest()->rxDf : 0;
-                if (now != hz)
-                    return call.fail({Cause::NotCarriedOut, QStringLiteral("WSJT-X did not take Rx DF %1: it shows %2").arg(hz).arg(now)});
+                if (const quint32 now = shown(); now != hz)
+                    return again(now);
                 then();
             });
         });
@@ -147,6 +182,8 @@ void WsjtxDriver::request(const RunningCall &call, const QByteArray &datagram, c
 {
     if (!m_link.following())
         return call.fail({Cause::NotRunning, QStringLiteral("no WSJT-X heard: %1").arg(m_link.name())});
+    if (const QString rival = m_link.rival(); !rival.isEmpty())
+        return call.fail({Cause::Refused, rival});
     if (m_link.accepts() != WsjtxLink::Accepts::Yes) {
         // The operator may have turned the setting on since: a check of this call's own tells.
         const bool own = m_link.checkAccepts();
@@ -175,14 +212,17 @@ void WsjtxDriver::request(const RunningCall &call, const QByteArray &datagram, c
 void WsjtxDriver::await(const RunningCall &call, const QString &awaited, Shows shows, Then then)
 {
     call.awaiting(awaited);
+    m_awaited = awaited;
     m_waiting = call;
     m_shows = std::move(shows);
     m_then = std::move(then);
+    m_recheck.start();
 }
 
 std::optional<BridgeFailure> WsjtxDriver::cancel()
 {
     m_shows = nullptr;
     m_then = nullptr;
+    m_recheck.stop();
     return std::nullopt; // the runner names what was awaited
 }

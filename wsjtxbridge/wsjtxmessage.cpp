@@ -117,13 +117,13 @@ QByteArray unknown(const QString &id)
     return Builder(Type(99), id).bytes;
 }
 
-QByteArray configure(const QString &id, const QString &mode, quint32 rxDf, const Status &latest)
+QByteArray configure(const QString &id, const QString &mode, quint32 rxDf, bool fastMode)
 {
     Builder b(Type::Configure, id);
     writeUtf8(b.out, mode);
     b.out << noChange; // frequency tolerance
     writeUtf8(b.out, QString());                      // submode
-    b.out << latest.fastMode << latest.trPeriod << rxDf;
+    b.out << fastMode << noChange << rxDf; // fast, T/R period, Rx DF
     writeUtf8(b.out, QString());                      // DX call
     writeUtf8(b.out, QString());                      // DX grid
     b.out << false;                                    // generate messages

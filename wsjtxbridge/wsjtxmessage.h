@@ -32,9 +32,9 @@ struct Status
     bool txEnabled = false;
     bool transmitting = false;
     quint32 rxDf = 0;
-    // Later fields, absent from a shorter Status (JTDX's): sent back unchanged in a Configure.
+    // Later fields, absent from a shorter Status (JTDX's).
     bool fastMode = false;
-    quint32 trPeriod = noChange;
+    quint32 trPeriod = noChange; // noChange in modes without one (FT8, FT4)
 
     bool operator==(const Status &) const = default;
 };
@@ -60,8 +60,8 @@ QByteArray close(const QString &id);
 // silently. (A datagram without the magic brings up WSJT-X 2.6.1's "Network Error" dialog, and
 // it takes no request until someone closes it.)
 QByteArray unknown(const QString &id);
-// Mode empty and rxDf noChange leave them as they are; fastMode and trPeriod, which have no
-// "no change", are sent as WSJT-X's latest Status shows them.
-QByteArray configure(const QString &id, const QString &mode, quint32 rxDf, const Status &latest);
+// Mode empty and rxDf noChange leave them as they are; the T/R period is always left as it is
+// (each mode keeps its own). The Fast flag has no "no change": it is sent as given.
+QByteArray configure(const QString &id, const QString &mode, quint32 rxDf, bool fastMode);
 
 } // namespace wsjtx

@@ -447,6 +447,11 @@ QByteArray FakeFldigi::result(const QString &method, const QStringList &params, 
         return frequency;
     }
     if (method == u"modem.set_by_name") {
+        // Some of fldigi 4.1's modem names; it answers any other so, and changes nothing.
+        static const QStringList names{"SSB",    "CW",       "BPSK31",  "BPSK63",   "QPSK31",   "RTTY",     "SITORB",
+                                       "MFSK16", "THROB1",   "MT63-1KL", "FELDHELL", "WEFAX576", "NAVTEX",   "OLIVIA"};
+        if (!names.contains(param))
+            return "No such modem";
         m_modem = param;
         m_carrier = 1500; // fldigi resets the carrier with the modem
         return modem;

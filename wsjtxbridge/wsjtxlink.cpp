@@ -33,6 +33,15 @@ WsjtxLink::WsjtxLink(Presence &presence, BridgeLog &log, Options options, QObjec
             m_log.warning(QStringLiteral("%1 drops requests: reads work, macros are refused until \"Accept UDP "
                                          "requests\" is on (Settings, Reporting)").arg(name()));
         emit acceptsChecked(m_accepts);
+        // Checked again a while later: WSJT-X does not say when its operator turns requests on,
+        // and a Replay then shows what it may have changed unannounced (an Rx DF).
+        m_acceptsAgain.start();
+    });
+    m_acceptsAgain.setSingleShot(true);
+    m_acceptsAgain.setInterval(m_options.acceptsWithinMs);
+    connect(&m_acceptsAgain, &QTimer::timeout, this, [this] {
+        if (following() && m_accepts == Accepts::No)
+            checkAccepts();
     });
 }
 
@@ -96,7 +105,7 @@ void WsjtxLink::take(const wsjtx::Message &heard, const QByteArray &bytes, const
         m_log.info(QStringLiteral("heard %1").arg(name()));
         checkAccepts(); // and learns its state, as a bridge started beside an idle WSJT-X must
     } else if (heard.id != m_id || from != m_peer || port != m_peerPort) {
-        return rivalHeard(heard, bytes, from, port);
+        return rivalHeard(heard, from, port);
     }
     m_heartbeats.start();
     m_lastWasClear = heard.type == quint32(wsjtx::Type::Clear);
@@ -128,7 +137,7 @@ void WsjtxLink::take(const wsjtx::Message &heard, const QByteArray &bytes, const
 
 // Two programs that claim one Id cannot be told apart by what they send: the one followed may
 // be the impostor. Requests wait until only one is heard.
-void WsjtxLink::rivalHeard(const wsjtx::Message &heard, const QByteArray &bytes, const QHostAddress &from, quint16 port)
+void WsjtxLink::rivalHeard(const wsjtx::Message &heard, const QHostAddress &from, quint16 port)
 {
     if (heard.id != m_id && !m_options.id.isEmpty())
         return; // another WSJT-X, with an Id of its own: not ours to follow
@@ -139,8 +148,6 @@ void WsjtxLink::rivalHeard(const wsjtx::Message &heard, const QByteArray &bytes,
                                      "heard. Give each WSJT-X an Id of its own (its --rig-name) and this bridge --id")
                           .arg(name(), rival));
     m_rivalHeard.start();
-    if (heard.type == quint32(wsjtx::Type::Heartbeat) || heard.type == quint32(wsjtx::Type::Status))
-        m_rivalFirst = Heard{heard, bytes, from, port};
 }
 
 QString WsjtxLink::rival() const
@@ -195,15 +202,10 @@ void WsjtxLink::lose(const QString &why)
     m_probeTimer.stop();
     m_heartbeats.stop();
     m_acceptsDeadline.stop();
+    m_acceptsAgain.stop();
     m_probe.abort();
-    const bool rivalRecent = !rival().isEmpty();
-    const std::optional<Heard> next = std::exchange(m_rivalFirst, std::nullopt);
     m_rival.clear();
     m_rivalHeard.invalidate();
     m_presence.silent(QStringLiteral("%1: %2").arg(was, why), m_presence.answers());
     emit gone(why);
-    // A WSJT-X restarted speaks from a new port, maybe before the old one is found gone: it is
-    // followed now rather than at its next heartbeat.
-    if (rivalRecent && next)
-        take(next->message, next->bytes, next->from, next->port);
 }

@@ -55,9 +55,9 @@ public:
     // Who else claims to be the WSJT-X followed, heard lately; empty: no one.
     QString rival() const;
 
-    // Whether WSJT-X takes requests: checked at first contact; a No may be checked again. A
-    // check is a Replay, answered by a Status the same as the one before. False: a check was
-    // already running.
+    // Whether WSJT-X takes requests: checked at first contact, and again a while after each No
+    // (and whenever asked). A check is a Replay, answered by a Status the same as the one before.
+    // False: a check was already running.
     enum class Accepts { Unknown, Yes, No };
     Accepts accepts() const { return m_accepts; }
     bool checkAccepts();
@@ -75,7 +75,7 @@ private:
     void probe();
     void take(const wsjtx::Message &message, const QByteArray &bytes, const QHostAddress &from, quint16 port);
     void lose(const QString &why);
-    void rivalHeard(const wsjtx::Message &heard, const QByteArray &bytes, const QHostAddress &from, quint16 port);
+    void rivalHeard(const wsjtx::Message &heard, const QHostAddress &from, quint16 port);
 
     Presence &m_presence;
     BridgeLog &m_log;
@@ -85,6 +85,7 @@ private:
     QTimer m_probeTimer;
     QTimer m_heartbeats;
     QTimer m_acceptsDeadline;
+    QTimer m_acceptsAgain;
     QTimer m_quiet;
     bool m_settled = false;
 
@@ -98,12 +99,4 @@ private:
     quint64 m_answersAtProbe = 0;
     QString m_rival; // "<Id> at <address>:<port>"
     QElapsedTimer m_rivalHeard;
-    struct Heard
-    {
-        wsjtx::Message message;
-        QByteArray bytes;
-        QHostAddress from;
-        quint16 port = 0;
-    };
-    std::optional<Heard> m_rivalFirst; // its latest Heartbeat or Status: followed at once if the WSJT-X followed goes
 };

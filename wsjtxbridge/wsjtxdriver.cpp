@@ -120,6 +120,7 @@ void WsjtxDriver::setMode(const RunningCall &call, const QString &mode, Then the
 void WsjtxDriver::setRxDf(const RunningCall &call, quint32 hz, Then then, int sends)
 {
     const bool fast = m_link.latest() && m_link.latest()->fastMode; // the mode's own, left as it is
+    m_rxDfUnsure = true;
     request(call, wsjtx::configure(m_link.id(), QString(), hz, fast), QStringLiteral("WSJT-X did not show Rx DF %1").arg(hz),
             nullptr, [=, this] { awaitRxDf(call, hz, then, sends, 0); });
 }
@@ -145,6 +146,7 @@ void WsjtxDriver::awaitRxDf(const RunningCall &call, quint32 hz, Then then, int 
             replayShows(call, awaited, any, [=, this] {
                 if (const quint32 now = shown(); now != hz)
                     return again(now);
+                m_rxDfUnsure = false;
                 then();
             });
         });
@@ -182,7 +184,9 @@ void WsjtxDriver::request(const RunningCall &call, const QByteArray &datagram, c
 {
     if (!m_link.following())
         return call.fail({Cause::NotRunning, QStringLiteral("no WSJT-X heard: %1").arg(m_link.name())});
-    if (const QString rival = m_link.rival(); !rival.isEmpty())
+    // A Replay changes nothing; only what comes back from the WSJT-X followed is taken.
+    const bool replay = datagram == wsjtx::replay(m_link.id());
+    if (const QString rival = m_link.rival(); !rival.isEmpty() && !replay)
         return call.fail({Cause::Refused, rival});
     if (m_link.accepts() != WsjtxLink::Accepts::Yes) {
         // The operator may have turned the setting on since: a check of this call's own tells.
@@ -202,7 +206,8 @@ void WsjtxDriver::request(const RunningCall &call, const QByteArray &datagram, c
                                     });
         return;
     }
-    call.sent();
+    if (!replay)
+        call.sent();
     m_link.send(datagram);
     if (!shows) // nothing comes back for it
         return then();
@@ -221,6 +226,11 @@ void WsjtxDriver::await(const RunningCall &call, const QString &awaited, Shows s
 
 std::optional<BridgeFailure> WsjtxDriver::cancel()
 {
+    // Ended while an answer was awaited, or with an Rx DF sent and not seen to hold (its change
+    // brings no Status): what WSJT-X shows now, the view learns from a Replay, which changes
+    // nothing.
+    if ((m_shows || std::exchange(m_rxDfUnsure, false)) && m_link.accepts() == WsjtxLink::Accepts::Yes)
+        m_link.send(wsjtx::replay(m_link.id()));
     m_shows = nullptr;
     m_then = nullptr;
     m_recheck.stop();

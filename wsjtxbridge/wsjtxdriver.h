@@ -55,4 +55,5 @@ private:
     QString m_awaited;
     std::optional<RunningCall> m_waiting; // the call that waits
     QTimer m_recheck;
+    bool m_rxDfUnsure = false; // an Rx DF went out and was not yet seen to hold
 };

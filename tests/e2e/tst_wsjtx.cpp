@@ -5,9 +5,11 @@
 #include "virtualdisplay.h"
 #include "wsjtxmessage.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -86,6 +88,10 @@ void TestWsjtx::scriptDrivesWsjtx()
     QTRY_COMPARE_WITH_TIMEOUT(script->read("FqA"), QVariant(14080000.0), 5000); // WSJT-X retunes by itself
     script->call("ExecuteMacros", "<AUDIOFQ:1234>");
     QCOMPARE(script->read("AudioFq").toInt(), 1234);
+    // A mode, then an Rx DF, in one macro: WSJT-X puts the Rx DF back after a mode change close before it.
+    script->call("ExecuteMacros", "<MODE:FT8><AUDIOFQ:1400>");
+    QCOMPARE(script->read("Mode").toString(), QStringLiteral("FT8"));
+    QCOMPARE(script->read("AudioFq").toInt(), 1400);
     script->call("ExecuteMacros", "<RXANDCLEAR><RX><CLEARRXWINDOW>");
     try {
         script->call("ExecuteMacros", "<TX>");
@@ -94,18 +100,36 @@ void TestWsjtx::scriptDrivesWsjtx()
         QVERIFY2(failure.text.contains("only from its own window"), qPrintable(failure.text));
     }
 
-    // Its Close ends it, and the name goes with it.
     QProcess ss;
     ss.start("ss", {"-Hulpn"});
     QVERIFY(ss.waitForFinished());
     const auto port = QRegularExpression(R"(:(\d+)\s.*"wsjtx")").match(QString::fromUtf8(ss.readAll()));
     QVERIFY(port.hasMatch());
-    QUdpSocket closer;
-    closer.writeDatagram(wsjtx::close(QStringLiteral("WSJT-X")), QHostAddress::LocalHost, quint16(port.captured(1).toUInt()));
+    QUdpSocket toWsjtx;
+    toWsjtx.connectToHost(QHostAddress::LocalHost, quint16(port.captured(1).toUInt()));
+
+    // Each mode keeps its own T/R period: FST4 set to 300 s in WSJT-X, then Q65 (its own 30 s) and back.
+    script->call("ExecuteMacros", "<MODE:FST4>");
+    QByteArray at300; // a Configure with the T/R period alone
+    QDataStream(&at300, QIODevice::WriteOnly) << wsjtx::magic << wsjtx::schema << quint32(wsjtx::Type::Configure)
+                                              << QByteArray("WSJT-X") << QByteArray() << wsjtx::noChange << QByteArray()
+                                              << false << quint32(300) << wsjtx::noChange << QByteArray() << QByteArray()
+                                              << false;
+    toWsjtx.write(at300);
+    QTest::qWait(300);
+    script->call("ExecuteMacros", "<MODE:Q65>");
+    QTest::qWait(300); // a period sent with the mode is set a moment after it
+    script->call("ExecuteMacros", "<MODE:FST4>");
+
+    // Its Close ends it, and the name goes with it.
+    toWsjtx.write(wsjtx::close(QStringLiteral("WSJT-X")));
     QTRY_VERIFY_WITH_TIMEOUT(!bus->nameHasOwner("Palvo2.Application"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(wsjtx.state(), QProcess::NotRunning, 10000);
     QCOMPARE(wsjtx.exitStatus(), QProcess::NormalExit);
     QCOMPARE(wsjtx.exitCode(), 0);
+    QSettings saved(dir.filePath("home/.config/WSJT-X.ini"), QSettings::IniFormat); // written as it closed
+    QCOMPARE(saved.value("TRPeriod_FST4").toInt(), 300);
+    QCOMPARE(saved.value("TRPeriod_Q65", 30).toInt(), 30); // written only once changed
 }
 
 QTEST_GUILESS_MAIN(TestWsjtx)

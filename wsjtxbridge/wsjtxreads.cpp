@@ -47,8 +47,7 @@ void WsjtxReads::refresh(Got got, Failed failed)
         return got(readings(*m_link.latest()), true);
     m_got = std::move(got);
     m_failed = std::move(failed);
-    m_replaySent = !m_link.latest();
-    if (m_replaySent)
+    if (!m_link.latest())
         m_link.send(wsjtx::replay(m_link.id()));
 }
 
@@ -56,7 +55,7 @@ BridgeFailure WsjtxReads::cancelRefresh()
 {
     m_got = nullptr;
     m_failed = nullptr;
-    if (m_replaySent)
+    if (!m_link.latest())
         return {Cause::NotAnswering, QStringLiteral("no Status from %1 after a Replay").arg(m_link.name())};
     return {Cause::NotAnswering, QStringLiteral("%1 has not settled: its Status kept changing").arg(m_link.name())};
 }

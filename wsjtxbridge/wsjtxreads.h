@@ -32,5 +32,4 @@ private:
     BridgeView *m_view = nullptr;
     Got m_got;
     Failed m_failed;
-    bool m_replaySent = false;
 };

@@ -7,6 +7,7 @@
 #include <QDataStream>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTextStream>
 
 // The bridge's calls on WSJT-X, against a fake WSJT-X.
@@ -69,6 +70,17 @@ void TestWsjtxBridge::readsFollowStatus()
     QTest::qWait(100);
     QCOMPARE(answering.size(), 0); // the name is taken once a Status has come
     fake->acceptsRequests = true;
+    // A start-up whose Status never settles: a read fails saying so.
+    QTimer stream;
+    connect(&stream, &QTimer::timeout, fake.get(), [this] { ++fake->status.dialHz, fake->sendStatus(); });
+    stream.start(100);
+    bridge->view.start(); // a refresh in flight, which the read joins
+    QTest::qWait(50);
+    const Outcome unsettled = run(readAll());
+    stream.stop();
+    QVERIFY2(unsettled.failure && unsettled.failure->text.contains("has not settled: its Status kept changing"),
+             qPrintable(unsettled.failure ? unsettled.failure->text : "read"));
+    fake->status.dialHz = 14074000;
     fake->sendStatus();
     QTRY_VERIFY(!answering.isEmpty());
     QCOMPARE(run(readAll()).value, QVariant(QVariantMap{{"AudioFq", 1500}, {"FqA", 14074000.0}, {"Mode", "FT8"}}));

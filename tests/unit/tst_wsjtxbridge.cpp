@@ -174,7 +174,8 @@ void TestWsjtxBridge::macros()
         fake->status.txEnabled = true;
     if (setup == "requests off since contact") {
         fake->acceptsRequests = false;
-        fake->heartbeat(); // and it still speaks
+        fake->heartbeat(); // and it still speaks: a Status meanwhile confirms nothing
+        QTimer::singleShot(100, fake.get(), [this] { fake->sendStatus(); });
     }
     failure.replace("%1", QString::number(fake->port()));
     if (setup == "requests off") { // WSJT-X still sends its Status

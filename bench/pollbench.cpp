@@ -138,7 +138,7 @@ int ticks(int count, int rounds)
     };
     const std::function<void()> tick = [&] { form.Timer1_Timer(); };
     const std::function<void()> reads = [&] {
-        for (const char *name : contract::properties)
+        for (const char *name : contract::panelProperties)
             bareRead(bus, owner, QString::fromLatin1(name));
     };
     blockUs(tick);

@@ -2,29 +2,12 @@
 #include "fldigidriver.h"
 
 #include "bridgelog.h"
+#include "fldigimodes.h"
 
 #include <QList>
 
 using Cause = BridgeFailure::Cause;
 using xmlrpc::Expect;
-
-namespace {
-
-// The modes fldigi takes, the panel's names for them, with the modem set_by_name is given.
-// fldigi has no FSK31, PACKET, PACTOR or SSTV.
-const QList<QPair<QString, QString>> modems = {
-    {"SSB", "SSB"},       {"AM", "SSB"},         {"FM", "SSB"},          {"CW", "CW"},   {"BPSK31", "BPSK31"},
-    {"QPSK31", "QPSK31"}, {"RTTY", "RTTY"},      {"AMTOR", "SITORB"},    {"MFSK", "MFSK16"}, {"THROB", "THROB1"},
-    {"MT63", "MT63-1KL"}, {"HELL", "FELDHELL"},  {"FAX", "WEFAX576"},
-};
-
-QString modemFor(const QString &mode)
-{
-    const auto it = std::find_if(modems.cbegin(), modems.cend(), [&](const auto &m) { return m.first == mode; });
-    return it == modems.cend() ? QString() : it->second;
-}
-
-} // namespace
 
 FldigiDriver::FldigiDriver(FldigiClient &fldigi, FldigiReads &reads, BridgeLog &log, Timing timing)
     : m_fldigi(fldigi), m_reads(reads), m_log(log), m_timing(timing)
@@ -79,13 +62,10 @@ QString FldigiDriver::refusal(const MacroStep &step) const
 {
     if (step.action != MacroStep::Action::Mode)
         return {};
-    static const QStringList names = [] {
-        QStringList names;
-        for (const auto &[mode, modem] : modems)
-            names << mode;
-        return names;
-    }();
-    return modeRefusal(QStringLiteral("fldigi"), step.text, names);
+    if (!fldigimodes::modemFor(step.text, m_reads.modemNames()).isEmpty())
+        return {};
+    return modeRefusal(QStringLiteral("fldigi"), step.text, fldigimodes::panelNames())
+           + QStringLiteral(", and each modem name fldigi lists (the Modes property)");
 }
 
 void FldigiDriver::carryOut(const MacroStep &step, RunningCall call, Then then)
@@ -130,7 +110,7 @@ void FldigiDriver::transmit(const RunningCall &call, Then then)
 void FldigiDriver::setMode(const RunningCall &call, const MacroStep &step, Then then)
 {
     const QString mode = step.text;
-    const QString modem = modemFor(mode);
+    const QString modem = fldigimodes::modemFor(mode, m_reads.modemNames());
     rpc(call, QStringLiteral("modem.set_by_name"), {modem}, Expect::Anything, [=, this](const QVariant &answer) {
         if (answer.toString() == u"No such modem")
             return call.fail({Cause::NotCarriedOut, QStringLiteral("fldigi has no modem %1").arg(modem)});

@@ -3,6 +3,7 @@
 
 #include "bridgeview.h"
 #include "contract.h"
+#include "fldigimodes.h"
 
 using Cause = BridgeFailure::Cause;
 using xmlrpc::Expect;
@@ -18,7 +19,8 @@ QList<xmlrpc::Call> FldigiReads::calls()
             {QStringLiteral("rig.get_frequency")},
             {QStringLiteral("modem.get_name")},
             {QStringLiteral("rig.get_mode")},
-            {QStringLiteral("main.get_trx_state")}};
+            {QStringLiteral("main.get_trx_state")},
+            {QStringLiteral("modem.get_names")}};
 }
 
 FldigiReads::Shown FldigiReads::shown(const QList<xmlrpc::Result> &results) const
@@ -41,7 +43,6 @@ FldigiReads::Shown FldigiReads::shown(const QList<xmlrpc::Result> &results) cons
     shown.readings.insert(QString::fromLatin1(contract::fqA), reading(1, Expect::Double));
     const Reading rigMode = reading(3, Expect::String);
     shown.rigMode = rigMode.value.toString();
-    shown.trx = reading(4, Expect::String).value.toString();
     // fldigi's SSB modem is no modem at all: the rig's mode tells SSB, AM and FM apart.
     Reading mode = reading(2, Expect::String);
     if (const QString modem = mode.value.toString(); modem == u"SSB" || modem == u"NULL") {
@@ -50,6 +51,14 @@ FldigiReads::Shown FldigiReads::shown(const QList<xmlrpc::Result> &results) cons
             mode.value = QStringLiteral("SSB");
     }
     shown.readings.insert(QString::fromLatin1(contract::mode), mode);
+    Reading trx = reading(4, Expect::String);
+    shown.trx = trx.value.toString();
+    if (!trx.failure)
+        trx.value = shown.trx != u"RX"; // TX, or TUNE: a carrier
+    shown.readings.insert(QString::fromLatin1(contract::transmitting), trx);
+    // A fldigi without modem.get_names still takes the panel's names.
+    shown.modems = results.at(5).fault ? QStringList() : results.at(5).value.toStringList();
+    shown.readings.insert(QString::fromLatin1(contract::modesProperty), {fldigimodes::taken(shown.modems), std::nullopt});
     return shown;
 }
 
@@ -91,6 +100,7 @@ void FldigiReads::readAfter(const QList<xmlrpc::Call> &sets, const QString &name
         if (const auto failure = parse(answer, sets.size(), name, results))
             return failed(*failure);
         const Shown now = shown(results);
+        m_modemNames = now.modems;
         m_view->store(now.readings, asked.elapsed());
         then(now);
     }, failed);
@@ -106,7 +116,9 @@ void FldigiReads::refresh(Got got, Failed failed)
         QList<xmlrpc::Result> results;
         if (const auto failure = parse(answer, 0, name, results))
             return failed(*failure);
-        got(shown(results).readings, changes == m_callConnection.changes());
+        const Shown now = shown(results);
+        m_modemNames = now.modems;
+        got(now.readings, changes == m_callConnection.changes());
     }, failed);
 }
 

@@ -8,8 +8,9 @@
 class BridgeView;
 
 // What the view shows of fldigi, read in one system.multicall: its carrier, rig frequency,
-// modem and rig mode, and with them its transmit state. Refreshes go on the view's own connection; a set and these reads go
-// together on the calls' connection, and the view keeps what their answer shows.
+// modem and rig mode, its transmit state, and the modem names it lists. Refreshes go on the
+// view's own connection; a set and these reads go together on the calls' connection, and the
+// view keeps what their answer shows.
 class FldigiReads : public ReadingSource
 {
 public:
@@ -23,6 +24,7 @@ public:
         Readings readings;
         QString rigMode;
         QString trx;
+        QStringList modems; // fldigi's own modem names
     };
     using Then = std::function<void(const Shown &)>;
 
@@ -36,6 +38,9 @@ public:
     void refresh(Got got, Failed failed) override;
     BridgeFailure cancelRefresh() override;
 
+    // fldigi's own modem names, as last read; empty before the first read.
+    const QStringList &modemNames() const { return m_modemNames; }
+
 private:
     static QList<xmlrpc::Call> calls();
     Shown shown(const QList<xmlrpc::Result> &results) const;
@@ -48,4 +53,5 @@ private:
     FldigiClient &m_viewConnection;
     FldigiClient &m_callConnection;
     BridgeView *m_view = nullptr;
+    QStringList m_modemNames;
 };

@@ -13,7 +13,10 @@ inline constexpr char interfaceName[] = "Palvo2.Application";
 inline constexpr char audioFq[] = "AudioFq";
 inline constexpr char fqA[] = "FqA";
 inline constexpr char mode[] = "Mode";
-inline constexpr const char *properties[] = {audioFq, fqA, mode};
+inline constexpr char transmitting[] = "Transmitting";
+inline constexpr char modesProperty[] = "Modes"; // what <MODE:name> takes
+inline constexpr const char *panelProperties[] = {audioFq, fqA, mode}; // the ones the panel reads
+inline constexpr const char *properties[] = {audioFq, fqA, mode, transmitting, modesProperty};
 inline constexpr char executeMacros[] = "ExecuteMacros";
 
 // How long the panel waits for each answer; a host answers within it.

@@ -5,13 +5,14 @@
 
 #include <QDBusConnectionInterface>
 
-QString claimHostName(const QDBusConnection &bus)
+QString claimHostName(const QDBusConnection &bus, const QString &key)
 {
-    const auto reply = bus.interface()->registerService(
-        QString::fromLatin1(contract::busName), QDBusConnectionInterface::DontQueueService,
-        QDBusConnectionInterface::DontAllowReplacement);
-    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
-        return {};
-    return QStringLiteral("\"%1\" is already owned on the session bus; is another host running?")
-        .arg(QString::fromLatin1(contract::busName));
+    const QString name = QString::fromLatin1(contract::busName);
+    for (const QString &wanted : {name, name + u'.' + key}) {
+        const auto reply = bus.interface()->registerService(wanted, QDBusConnectionInterface::DontQueueService,
+                                                            QDBusConnectionInterface::DontAllowReplacement);
+        if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered)
+            return QStringLiteral("\"%1\" is already owned on the session bus; is another host running?").arg(wanted);
+    }
+    return {};
 }

@@ -4,6 +4,6 @@
 #include <QDBusConnection>
 #include <QString>
 
-// For host programs: owns the host's well-known name, refusing to queue behind or replace
-// another host. Empty when the name is ours; otherwise why it is not.
-QString claimHostName(const QDBusConnection &bus);
+// For host programs: owns the host's well-known name, and "<name>.<key>" beside it, refusing to
+// queue behind or replace another host. Empty when the names are ours; otherwise why not.
+QString claimHostName(const QDBusConnection &bus, const QString &key);

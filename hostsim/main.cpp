@@ -39,11 +39,11 @@ int main(int argc, char *argv[])
         errors << "palvo2-sim: cannot serve " << contract::objectPath << Qt::endl;
         return 1;
     }
-    if (const QString refusal = claimHostName(bus); !refusal.isEmpty()) {
+    if (const QString refusal = claimHostName(bus, QStringLiteral("sim")); !refusal.isEmpty()) {
         errors << "palvo2-sim: " << refusal << Qt::endl;
         return 1;
     }
-    errors << "palvo2-sim: serving \"" << contract::busName << "\" as " << bus.baseService()
+    errors << "palvo2-sim: serving \"" << contract::busName << "\", \"" << contract::busName << ".sim\" as " << bus.baseService()
            << Qt::endl;
     return QCoreApplication::exec();
 }

@@ -20,11 +20,10 @@ void SimHost::ExecuteMacros(const QString &macros)
     for (const IgnoredTag &ignored : plan.ignored)
         m_errors << "palvo2-sim: " << ignored.message() << Qt::endl;
     // A mode it has not fails the call before any step is carried out, as a host program's would.
-    static const QStringList modes(std::begin(contract::modes), std::end(contract::modes));
     for (const MacroStep &step : plan.steps) {
         if (step.action != MacroStep::Action::Mode)
             continue;
-        if (const QString why = modeRefusal(QStringLiteral("palvo2-sim"), step.text, modes); !why.isEmpty()) {
+        if (const QString why = modeRefusal(QStringLiteral("palvo2-sim"), step.text, modes()); !why.isEmpty()) {
             const QString failure = step.source + QStringLiteral(": ") + why;
             m_errors << "palvo2-sim: " << oneLine(failure) << Qt::endl;
             if (calledFromDBus())
@@ -32,8 +31,16 @@ void SimHost::ExecuteMacros(const QString &macros)
             return;
         }
     }
+    const bool transmitted = m_transmitting;
     for (const MacroStep &step : plan.steps)
         carryOut(step);
+    if (m_transmitting != transmitted)
+        announce(contract::transmitting, m_transmitting);
+}
+
+QStringList SimHost::modes()
+{
+    return {std::begin(contract::modes), std::end(contract::modes)};
 }
 
 // Sending takes no time here: while transmitting, text goes out as it arrives and is echoed

@@ -17,6 +17,8 @@ class SimHost : public QObject, protected QDBusContext
     Q_PROPERTY(int AudioFq READ audioFq)
     Q_PROPERTY(double FqA READ fqA)
     Q_PROPERTY(QString Mode READ mode)
+    Q_PROPERTY(bool Transmitting READ transmitting)
+    Q_PROPERTY(QStringList Modes READ modes)
 
 public:
     // out receives each macro text, a line each; errors receives what was ignored or refused, and why.
@@ -26,6 +28,7 @@ public:
     double fqA() const { return m_fqA; }
     QString mode() const { return m_mode; }
     bool transmitting() const { return m_transmitting; }
+    static QStringList modes(); // the panel's
     QString txBuffer() const { return m_txBuffer; } // the transmit text, sent or not
     QString rxBuffer() const { return m_rxBuffer; } // the receive text: what was sent, echoed
 

@@ -25,14 +25,6 @@ constexpr TagRule rules[] = {
     {"CLEARTXWINDOW", Action::ClearTx, false}, {"CLEARRXWINDOW", Action::ClearRx, false},
 };
 
-// Letters, digits and hyphens, as every host names its modes ("BPSK31", "MT63-1KL", "FreqCal").
-bool isModeName(const QString &name)
-{
-    return !name.isEmpty() && name.size() <= 32 && std::all_of(name.cbegin(), name.cend(), [](QChar c) {
-        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-';
-    });
-}
-
 // The step for one tag, or the reason it is ignored.
 QString checkTag(const MacroItem &item, MacroStep &step)
 {
@@ -101,6 +93,13 @@ MacroPlan planMacros(const QString &macroText)
             plan.ignored.append({step.source, why});
     }
     return plan;
+}
+
+bool isModeName(const QString &name)
+{
+    return !name.isEmpty() && name.size() <= 32 && std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-';
+    });
 }
 
 QString modeRefusal(const QString &host, const QString &mode, const QStringList &modes)

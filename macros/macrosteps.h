@@ -51,6 +51,10 @@ struct MacroPlan
 // Which modes there are is each host's own: one it has not fails the call (modeRefusal).
 MacroPlan planMacros(const QString &macroText);
 
+// Letters, digits and hyphens, at most 32, as every host names its modes ("BPSK31",
+// "MT63-1KL", "FreqCal"): what <MODE:name> takes.
+bool isModeName(const QString &name);
+
 // Why a host cannot take a mode, listing the ones it has; empty when it has it.
 QString modeRefusal(const QString &host, const QString &mode, const QStringList &modes);
 

@@ -3,6 +3,7 @@
 
 #include "bridgeview.h"
 #include "contract.h"
+#include "wsjtxdriver.h"
 
 using Cause = BridgeFailure::Cause;
 
@@ -31,7 +32,9 @@ Readings WsjtxReads::readings(const wsjtx::Status &status)
 {
     return {{QString::fromLatin1(contract::audioFq), {int(status.rxDf), std::nullopt}},
             {QString::fromLatin1(contract::fqA), {double(status.dialHz), std::nullopt}},
-            {QString::fromLatin1(contract::mode), {status.mode, std::nullopt}}};
+            {QString::fromLatin1(contract::mode), {status.mode, std::nullopt}},
+            {QString::fromLatin1(contract::transmitting), {status.transmitting, std::nullopt}},
+            {QString::fromLatin1(contract::modesProperty), {WsjtxDriver::modes(), std::nullopt}}};
 }
 
 void WsjtxReads::storeNow(const wsjtx::Status &status)

@@ -10,7 +10,7 @@
 class BridgeView;
 
 // What the view shows of WSJT-X, from its Status messages: AudioFq its Rx DF, FqA its dial
-// frequency, Mode its mode. WSJT-X sends a Status on every change, so the latest is current: a
+// frequency, Mode its mode, Transmitting its Transmitting; Modes the driver's. WSJT-X sends a Status on every change, so the latest is current: a
 // refresh answers from it once WSJT-X's state has settled, and asks with a Replay when no
 // Status has come. The view is given WSJT-X's state once its start-up has settled (Status quiet
 // for WsjtxLink::quietMs, so that passing values are not announced), then every Status as it

@@ -199,6 +199,7 @@ void TestDBusLink::noBus()
 void TestDBusLink::simRefusesATakenName()
 {
     QVERIFY(sim->start());
+    QVERIFY(bus->nameHasOwner("Palvo2.Application.sim")); // its own name, as the bridges own theirs
     SimProcess second(*bus);
     QVERIFY(!second.start());
     second.process().waitForFinished(5000);
@@ -217,6 +218,15 @@ void TestDBusLink::simAnnouncesChanges()
     QTRY_COMPARE_WITH_TIMEOUT(listener.changes.size(), 2, 10000);
     QCOMPARE(listener.changes[0].value("Mode").toString(), QStringLiteral("RTTY"));
     QCOMPARE(listener.changes[1].value("AudioFq").toInt(), 900);
+    // Transmitting follows <TX> and <RX>; Modes is what <MODE:…> takes.
+    QCOMPARE(host->read("Transmitting"), QVariant(false));
+    host->call("ExecuteMacros", "<TX>");
+    QCOMPARE(host->read("Transmitting"), QVariant(true));
+    host->call("ExecuteMacros", "<RX>");
+    QTRY_COMPARE_WITH_TIMEOUT(listener.changes.size(), 4, 10000);
+    QCOMPARE(listener.changes[2], (QVariantMap{{"Transmitting", true}}));
+    QCOMPARE(listener.changes[3], (QVariantMap{{"Transmitting", false}}));
+    QCOMPARE(host->read("Modes").toStringList(), QStringList(std::begin(contract::modes), std::end(contract::modes)));
 }
 
 void TestDBusLink::stalledHostTimesOut()

@@ -158,12 +158,24 @@ void TestFldigi::panelDrivesFldigi()
     QCOMPARE(trxState(), QStringLiteral("RX"));
     QVERIFY(ask("text.get_rx_length").toInt() >= received);
     QVERIFY(exits.isEmpty());
+
+    // A mode read back is among Modes, and set again as it reads: fldigi's own names too.
+    const QStringList modes = script->read("Modes").toStringList();
+    for (const QString mode : {"MT63", "BPSK63"}) {
+        QVERIFY2(modes.contains(mode), qPrintable(modes.join(' ')));
+        script->call("ExecuteMacros", "<MODE:" + mode + ">");
+        const QString shown = script->read("Mode").toString();
+        QVERIFY2(modes.contains(shown), qPrintable(shown));
+        script->call("ExecuteMacros", "<MODE:" + shown + ">");
+        QCOMPARE(ask("modem.get_name").toString(), shown);
+    }
 }
 
 void TestFldigi::receiveAfterTheText()
 {
     script->call("ExecuteMacros", "<CLEARTXWINDOW>k<TX><RX>");
     QCOMPARE(trxState(), QStringLiteral("TX"));
+    QVERIFY(script->read("Transmitting").toBool());
     QTRY_COMPARE_WITH_TIMEOUT(trxState(), QStringLiteral("RX"), 20000);
 }
 

@@ -394,6 +394,10 @@ QByteArray FakeFldigi::carryOut(const QByteArray &request)
                 + "</value>\r\n</param></params></methodResponse>\r\n");
 }
 
+// Some of fldigi 4.1's modem names, as modem.get_names lists them.
+const QStringList modemNames{"NULL",   "SSB",    "CW",       "BPSK31",   "BPSK63",   "QPSK31", "RTTY",      "SITORB",
+                             "MFSK16", "THROB1", "MT63-1KL", "FELDHELL", "WEFAX576", "NAVTEX", "OLIVIA-8-500"};
+
 // What one method answers, as value XML, carrying it out on the state; a fault's text when
 // *fault is set. Called with the mutex held.
 QByteArray FakeFldigi::result(const QString &method, const QStringList &params, bool *fault)
@@ -434,6 +438,12 @@ QByteArray FakeFldigi::result(const QString &method, const QStringList &params, 
         return frequency;
     if (method == u"modem.get_name")
         return modem;
+    if (method == u"modem.get_names") {
+        QByteArray names;
+        for (const QString &name : modemNames)
+            names += "<value>" + name.toUtf8() + "</value>";
+        return "<array><data>" + names + "</data></array>";
+    }
     if (method == u"rig.get_mode")
         return m_rigMode.toUtf8();
     if (method == u"main.get_trx_state")
@@ -447,10 +457,7 @@ QByteArray FakeFldigi::result(const QString &method, const QStringList &params, 
         return frequency;
     }
     if (method == u"modem.set_by_name") {
-        // Some of fldigi 4.1's modem names; it answers any other so, and changes nothing.
-        static const QStringList names{"SSB",    "CW",       "BPSK31",  "BPSK63",   "QPSK31",   "RTTY",     "SITORB",
-                                       "MFSK16", "THROB1",   "MT63-1KL", "FELDHELL", "WEFAX576", "NAVTEX",   "OLIVIA"};
-        if (!names.contains(param))
+        if (!modemNames.contains(param)) // it answers any other name so, and changes nothing
             return "No such modem";
         m_modem = param;
         m_carrier = 1500; // fldigi resets the carrier with the modem

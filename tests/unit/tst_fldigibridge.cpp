@@ -26,7 +26,7 @@ namespace {
 
 // What one refresh of the view asks fldigi, as the fake records it.
 const QStringList viewReads{"modem.get_carrier()", "rig.get_frequency()", "modem.get_name()", "rig.get_mode()",
-                            "main.get_trx_state()"};
+                            "main.get_trx_state()", "modem.get_names()"};
 
 QByteArray http(const QByteArray &body)
 {
@@ -50,6 +50,7 @@ private slots:
     void init();
     void cleanup();
     void reads();
+    void modesRoundTrip();
     void modeFromRigMode_data();
     void modeFromRigMode();
     void macrosMapToCalls_data();
@@ -110,8 +111,27 @@ void TestFldigiBridge::reads()
     QCOMPARE(audio.value.toInt(), 1500);
     QCOMPARE(run(read("FqA")).value, QVariant(14070000.0));
     QCOMPARE(run(read("Mode")).value, QVariant(QStringLiteral("BPSK31")));
-    QCOMPARE(run(readAll()).value, QVariant(QVariantMap{{"AudioFq", 1500}, {"FqA", 14070000.0}, {"Mode", "BPSK31"}}));
+    const QVariantMap all = run(readAll()).value.toMap();
+    QCOMPARE(all.value("Mode"), QVariant("BPSK31"));
+    QCOMPARE(all.value("Transmitting"), QVariant(false));
     QCOMPARE(fake->calls(), viewReads); // one request for all of them
+}
+
+// Every name in Modes is taken by <MODE:…>, and the Mode read after it is among them, so that it
+// can be set again: fldigi's own names (MT63-1KL, BPSK63, an Olivia) as well as the panel's.
+void TestFldigiBridge::modesRoundTrip()
+{
+    const QStringList modes = run(read("Modes")).value.toStringList();
+    QVERIFY2(modes.contains("BPSK63") && modes.contains("OLIVIA-8-500") && !modes.contains("NULL"), qPrintable(modes.join(' ')));
+    for (const QString &mode : modes) {
+        const Outcome set = run(macro("<MODE:" + mode + ">"));
+        QVERIFY2(!set.failure, qPrintable(set.failure ? set.failure->text : mode));
+        const QString shown = run(read("Mode")).value.toString();
+        QVERIFY2(modes.contains(shown), qPrintable(mode + " read back as " + shown));
+    }
+    QVERIFY(run(macro("<MODE:OLIVIA>")).failure); // not a name fldigi lists
+    run(macro("<TX>"));
+    QTRY_COMPARE_WITH_TIMEOUT(run(read("Transmitting")).value, QVariant(true), 1500); // within the view's second
 }
 
 void TestFldigiBridge::modeFromRigMode_data()

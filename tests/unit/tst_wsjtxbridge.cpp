@@ -83,7 +83,8 @@ void TestWsjtxBridge::readsFollowStatus()
     fake->status.dialHz = 14074000;
     fake->sendStatus();
     QTRY_VERIFY(!answering.isEmpty());
-    QCOMPARE(run(readAll()).value, QVariant(QVariantMap{{"AudioFq", 1500}, {"FqA", 14074000.0}, {"Mode", "FT8"}}));
+    QCOMPARE(run(readAll()).value, QVariant(QVariantMap{{"AudioFq", 1500}, {"FqA", 14074000.0}, {"Mode", "FT8"},
+                                                        {"Transmitting", false}, {"Modes", WsjtxDriver::modes()}}));
 
     // Once settled, every Status is current, however often it comes (the operator turning the VFO).
     QSignalSpy announced(&bridge->view, &BridgeView::valuesChanged);
@@ -95,6 +96,9 @@ void TestWsjtxBridge::readsFollowStatus()
         QTest::qWait(WsjtxLink::quietMs / 6);
     }
     QCOMPARE(run(readAll()).value.toMap().value("FqA"), QVariant(7048300.0));
+    fake->status.transmitting = true; // started in WSJT-X's window
+    fake->sendStatus();
+    QTRY_COMPARE(announced.last()[0].toMap(), (QVariantMap{{"Transmitting", true}}));
 }
 
 // Each step is confirmed from what WSJT-X sends; what it cannot be asked is refused unsent.

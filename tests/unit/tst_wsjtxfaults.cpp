@@ -40,7 +40,7 @@ struct Fault
 
 QVariantMap shown(const wsjtx::Status &s)
 {
-    return {{"AudioFq", int(s.rxDf)}, {"FqA", double(s.dialHz)}, {"Mode", s.mode}};
+    return {{"AudioFq", int(s.rxDf)}, {"FqA", double(s.dialHz)}, {"Mode", s.mode}, {"Transmitting", s.transmitting}};
 }
 
 using History = QList<FakeWsjtx::Moment>;
@@ -164,6 +164,8 @@ void TestWsjtxFaults::promisesHold()
             if (failure)
                 return later(50, 300, reader);
             ++reads;
+            QVariantMap read = values.toMap();
+            read.remove("Modes"); // WSJT-X's, the same throughout
             // A change that brings no Status (an Rx DF) cannot be read back while WSJT-X drops
             // requests, nor one whose datagram was lost: until a second after a Replay is answered.
             qint64 from = at - 1000;
@@ -171,7 +173,7 @@ void TestWsjtxFaults::promisesHold()
                 if ((f.what.startsWith("datagrams") || f.what.contains("Accept UDP")) && f.untilMs + 2000 + roomMs >= at)
                     from = std::min(from, f.fromMs - 1000);
             }
-            if (!hadWithin(histories(), from, at, [&](const wsjtx::Status &s) { return shown(s) == values.toMap(); }))
+            if (!hadWithin(histories(), from, at, [&](const wsjtx::Status &s) { return shown(s) == read; }))
                 violation(at, QString("read %1, which no WSJT-X showed in the second before")
                                   .arg(QString::fromUtf8(QJsonDocument::fromVariant(values).toJson(QJsonDocument::Compact))));
             if (std::none_of(alive.cbegin(), alive.cend(), [&](const auto &a) { return a.first <= at && at - 300 - roomMs <= a.second; }))

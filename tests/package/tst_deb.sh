@@ -38,9 +38,11 @@ expected="usr/bin/palvo-panel
 usr/bin/palvo2-fldigi
 usr/bin/palvo2-sim
 usr/bin/palvo2-wsjtx
+usr/bin/palvoctl
 usr/lib/systemd/user/palvo2-fldigi.service
 usr/lib/systemd/user/palvo2-wsjtx.service
 usr/share/applications/net.palvo.panel.desktop
+usr/share/bash-completion/completions/palvoctl
 usr/share/dbus-1/interfaces/Palvo2.Application.xml
 usr/share/doc/palvo-panel/README.md
 usr/share/doc/palvo-panel/changelog.gz
@@ -51,11 +53,12 @@ usr/share/man/man1/palvo-panel.1.gz
 usr/share/man/man1/palvo2-fldigi.1.gz
 usr/share/man/man1/palvo2-sim.1.gz
 usr/share/man/man1/palvo2-wsjtx.1.gz
+usr/share/man/man1/palvoctl.1.gz
 usr/share/metainfo/net.palvo.panel.metainfo.xml"
 actual=$(cd "$root" && find . -type f | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 
-for exe in palvo-panel palvo2-sim palvo2-fldigi palvo2-wsjtx; do
+for exe in palvo-panel palvo2-sim palvo2-fldigi palvo2-wsjtx palvoctl; do
   f=$root/usr/bin/$exe
   [ -x "$f" ] || { fail "$exe is not executable"; continue; }
   missing=$(ldd "$f" | grep -E 'not found|libasan|libubsan' || true)
@@ -80,7 +83,8 @@ for service in palvo2-fldigi palvo2-wsjtx; do
 done
 cmp "$root/usr/share/dbus-1/interfaces/Palvo2.Application.xml" "$src/hostlink/Palvo2.Application.xml" \
   || fail "the published interface is not the contract"
-for exe in palvo2-sim palvo2-fldigi palvo2-wsjtx; do
+bash -n "$root/usr/share/bash-completion/completions/palvoctl" || fail "the bash completion does not parse"
+for exe in palvo2-sim palvo2-fldigi palvo2-wsjtx palvoctl; do
   [ "$("$root/usr/bin/$exe" --version)" = "$exe $(dpkg-deb -f "$deb" Version)" ] || fail "$exe --version"
 done
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The README's shell examples, each block marked <!-- example: name --> run against a fresh palvo2-sim:
-# every command succeeds, and one whose line ends in "# prints X" prints exactly X. The blocks that
-# run until stopped follow the sim while it is tuned, and print what the README says.
-#   dbus-run-session -- tst_readme.sh README.md DIR_OF_PALVO2_SIM
+# The README's shell examples, each block marked <!-- example: name --> run in order against one
+# palvo2-sim, as a reader pastes them: every command succeeds, and one whose line ends in
+# "# prints X" prints exactly X. The blocks that run until stopped follow a fresh sim while it is
+# tuned, and print what the README says.
+#   dbus-run-session -- tst_readme.sh README.md DIRS_OF_PALVO2_SIM_AND_PALVOCTL
 set -uo pipefail
 readme=$1
 export PATH=$2:$PATH
@@ -48,10 +49,10 @@ runnable() {
   } >"$work/$name.sh"
 }
 
-# Every marked block but the two that run until stopped.
+# Every marked block but the two that run until stopped, in order, on one sim.
+sim
 for name in $(sed -n 's/^<!-- example: \(.*\) -->$/\1/p' "$readme" | grep -vx 'monitor\|band'); do
   runnable "$name"
-  sim
   out=$(timeout 30 bash "$work/$name.sh" 2>&1) || fail "example $name: $out"
 done
 
@@ -73,13 +74,14 @@ follow() {
 }
 
 follow monitor 7074
-want=$(block monitor | sed -n 's|^# \(/Palvo2/Application: .*\)|\1|p')
-[ -n "$want" ] && grep -qxF "$want" "$work/monitor.out" ||
+want=$(block monitor | sed -n '/^# prints/,$ { /^# prints/d; s/^# //p; }')
+[ -n "$want" ] && [ "$want" = "$(cat "$work/monitor.out")" ] ||
   fail "example monitor printed: $(cat "$work/monitor.out"); the README says: $want"
 
 follow band 7074 7080 14074 28074
-printf 'now on 40m\nnow on 20m\nnow on 10m\n' | cmp -s - "$work/band.out" ||
-  fail "example band printed, after 7074, 7080, 14074 and 28074 kHz: $(cat "$work/band.out")"
+# The band at start (14100 kHz), then each new one.
+printf 'now on 20m\nnow on 40m\nnow on 20m\nnow on 10m\n' | cmp -s - "$work/band.out" ||
+  fail "example band printed, from 14100 kHz, after 7074, 7080, 14074 and 28074 kHz: $(cat "$work/band.out")"
 
 kill "${simpid:-}" 2>/dev/null
 rm -rf "$work"

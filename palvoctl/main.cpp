@@ -292,6 +292,8 @@ int run(const QStringList &arguments)
 int main(int argc, char *argv[])
 {
     std::signal(SIGPIPE, SIG_IGN); // a closed output is seen where it is written
+    // Every failure is said once, in palvoctl's own words: Qt's warnings stay out of scripts.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("palvoctl"));
     try {

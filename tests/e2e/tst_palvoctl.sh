@@ -27,6 +27,8 @@ expect() {
 }
 
 expect 3 "palvoctl: Palvo2 is not loaded: no program owns Palvo2.Application" -- palvoctl
+expect 3 "palvoctl: no D-Bus session bus*" -- env DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent palvoctl mode
+expect 2 "palvoctl: Unknown option 'bogus'*" -- palvoctl --bogus
 sim
 expect 0 "BPSK31 1000 Hz 14100 kHz RX" -- palvoctl
 expect 0 "14100" -- palvoctl rig

@@ -113,6 +113,11 @@ for _ in $(seq 50); do
     string:Palvo2.Application >/dev/null 2>&1 && break
   sleep 0.1
 done
+# The installed palvoctl reads the installed host, and its completion offers that host's modes.
+[ "$("$root/usr/bin/palvoctl" mode)" = BPSK31 ] || fail "the installed palvoctl did not read the host"
+completions=$(PATH=$root/usr/bin:$PATH bash -c 'source "$1"; COMP_WORDS=(palvoctl mode R); COMP_CWORD=2; _palvoctl
+  echo "${COMPREPLY[*]}"' sh "$root/usr/share/bash-completion/completions/palvoctl")
+[ "$completions" = RTTY ] || fail "completing 'palvoctl mode R' gave '$completions', not RTTY"
 QT_QPA_PLATFORM=offscreen "$root/usr/bin/palvo-panel" 2>"$work/panel.err" &
 panel=$!
 sleep 1.5

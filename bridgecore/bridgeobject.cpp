@@ -59,7 +59,9 @@ bool BridgeObject::handleMessage(const QDBusMessage &message, const QDBusConnect
         return [message, connection, wrapped](const QVariant &result, const BridgeFailure *failure) {
             if (!message.isReplyRequired())
                 return;
-            if (failure)
+            if (failure && failure->cause == BridgeFailure::Cause::Refused)
+                connection.send(message.createErrorReply(QString::fromLatin1(contract::refusedError), failure->text));
+            else if (failure)
                 connection.send(message.createErrorReply(QDBusError::Failed, failure->text));
             else if (wrapped)
                 connection.send(message.createReply(QVariant::fromValue(QDBusVariant(result))));

@@ -123,7 +123,11 @@ void CallRunner::finish(const BridgeFailure *failure)
     } else {
         const Job job = std::exchange(m_job, {});
         if (failure) {
-            const BridgeFailure said = mayStillTakeEffect(job.steps[m_stepIndex].action, *failure);
+            BridgeFailure said = mayStillTakeEffect(job.steps[m_stepIndex].action, *failure);
+            // A refusal is the program left as it was: one after some of the call went out is a
+            // failure like any other.
+            if (said.cause == Cause::Refused && m_lastSent >= 0)
+                said.cause = Cause::NotCarriedOut;
             m_log.error(said.text);
             owe(undoFor(job, said));
             job.done({}, &said);

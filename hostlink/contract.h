@@ -18,6 +18,9 @@ inline constexpr char modesProperty[] = "Modes"; // what <MODE:name> takes
 inline constexpr const char *panelProperties[] = {audioFq, fqA, mode}; // the ones the panel reads
 inline constexpr const char *properties[] = {audioFq, fqA, mode, transmitting, modesProperty};
 inline constexpr char executeMacros[] = "ExecuteMacros";
+// The error a host program replies with when it declined a call before anything of it was
+// carried out; any other failure is org.freedesktop.DBus.Error.Failed.
+inline constexpr char refusedError[] = "Palvo2.Application.Error.Refused";
 
 // How long the panel waits for each answer; a host answers within it.
 inline constexpr int callTimeoutMs = 2000;

@@ -12,7 +12,8 @@ namespace {
 
 HostFailure failureOf(const QDBusError &error)
 {
-    return {static_cast<int>(error.type()), error.name() + QStringLiteral(": ") + error.message()};
+    return {static_cast<int>(error.type()), error.name() + QStringLiteral(": ") + error.message(),
+            error.name() == QLatin1StringView(contract::refusedError)};
 }
 
 } // namespace

@@ -17,6 +17,7 @@ struct HostFailure
 
     int number = 0;
     QString text;
+    bool refused = false; // the host declined the call before anything of it was carried out
 
     QString toString() const;
 };

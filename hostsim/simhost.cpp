@@ -27,7 +27,7 @@ void SimHost::ExecuteMacros(const QString &macros)
             const QString failure = step.source + QStringLiteral(": ") + why;
             m_errors << "palvo2-sim: " << oneLine(failure) << Qt::endl;
             if (calledFromDBus())
-                sendErrorReply(QDBusError::Failed, failure);
+                sendErrorReply(QString::fromLatin1(contract::refusedError), failure);
             return;
         }
     }

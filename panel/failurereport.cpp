@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A failure that leaves a handler: reported once, then the program ends with status 1.
+// A failure that leaves a handler: reported once, then the program ends with status 1. A
+// refusal (the host declined the call before carrying any of it out) is reported the same way,
+// and the panel goes on.
 #include "form1.h"
 
 #include "hostfailure.h"
@@ -23,5 +25,8 @@ void Form1::reportFailure(const HostFailure &failure)
     QMessageBox box(QMessageBox::Critical, caption, line, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText); // the host's text, never markup or links
     box.exec();
-    endProgram(1);
+    if (!failure.refused)
+        return endProgram(1);
+    m_failed = false;
+    Timer1->start();
 }

@@ -9,6 +9,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QUdpSocket>
 #include <QTcpSocket>
 #include <QTest>
@@ -119,6 +120,21 @@ void TestBridgeName::twoProgramsOnOneBus()
     auto owner = [&](const QString &name) { return connection.interface()->serviceOwner(name).value(); };
     QTRY_VERIFY_WITH_TIMEOUT((wsjtx.heartbeat(), bus.nameHasOwner("Palvo2.Application.wsjtx")), 10000);
     QCOMPARE(owner(contract::busName), owner("Palvo2.Application.fldigi"));
+
+    // What a host program declines before carrying anything out is a refusal, by its error
+    // name; a call that fails after its request went out is not.
+    auto errorOf = [&](const QString &name, const QString &macro) {
+        QDBusMessage message = QDBusMessage::createMethodCall(name, contract::objectPath, contract::interfaceName,
+                                                              contract::executeMacros);
+        message << macro;
+        return connection.call(message, QDBus::Block, 5000).errorName();
+    };
+    QCOMPARE(errorOf("Palvo2.Application.fldigi", "<MODE:rtty>"), QString(contract::refusedError));
+    QCOMPARE(errorOf("Palvo2.Application.wsjtx", "<TX>"), QString(contract::refusedError));
+    wsjtx.acceptsRequests = false; // turned off since contact: the Configure goes out unanswered
+    QCOMPARE(errorOf("Palvo2.Application.wsjtx", "<MODE:FT4>"), QStringLiteral("org.freedesktop.DBus.Error.Failed"));
+    QTest::qWait(200); // the fake, in this process, drops what came while the call blocked
+    wsjtx.acceptsRequests = true;
 
     fldigi.reset(); // its bridge leaves the queue, and WSJT-X's gets the name
     QTRY_VERIFY_WITH_TIMEOUT(!bus.nameHasOwner("Palvo2.Application.fldigi"), 10000);

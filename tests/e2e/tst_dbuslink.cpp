@@ -95,6 +95,8 @@ void TestDBusLink::unknownNamesFail()
         QFAIL("a mode the stand-in has not was taken");
     } catch (const HostFailure &failure) {
         QVERIFY2(failure.text.contains("<MODE:FT8>: palvo2-sim has no mode FT8; it has SSB"), qPrintable(failure.text));
+        QVERIFY(failure.refused); // by its error name: nothing of the call was carried out
+        QCOMPARE(failure.number, int(QDBusError::Other));
     }
 }
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "contract.h"
 #include "dbushost.h"
 #include "form1.h"
 #include "modalwatcher.h"
@@ -25,6 +26,7 @@ private slots:
     void cleanup();
     void labelsFollowTheHost();
     void buttonsDriveTheHost();
+    void refusalLeavesThePanelRunning();
     void hostKilledIsReportedOnce();
     void hostStoppedIsReportedAfterTimeout();
 
@@ -96,6 +98,23 @@ void TestPanelDBus::buttonsDriveTheHost()
                                          "<RXANDCLEAR>", "<CLEARTXWINDOW><CLEARRXWINDOW>"}));
     QTRY_COMPARE_WITH_TIMEOUT(form->Label7->text(), QStringLiteral("7074 kHz"), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(form->Label8->text(), QStringLiteral("MFSK"), 10000);
+    QVERIFY(exits.isEmpty());
+}
+
+// A mode the host lacks is declined before anything is carried out: one box, and the panel goes
+// on polling.
+void TestPanelDBus::refusalLeavesThePanelRunning()
+{
+    startPanel();
+    ModalWatcher watcher;
+    form->Text1->setText("<MODE:FT8>");
+    QTest::mouseClick(form->Command1, Qt::LeftButton);
+    QCOMPARE(watcher.texts.size(), 1);
+    QVERIFY2(watcher.texts[0].startsWith("Error 1: Palvo2.Application.Error.Refused: <MODE:FT8>: palvo2-sim has no mode FT8"),
+             qPrintable(watcher.texts[0]));
+    DBusHost::attach(bus->connect("script"))->call(contract::executeMacros, "<AUDIOFQ:1777>");
+    QTRY_COMPARE_WITH_TIMEOUT(form->Label6->text(), QStringLiteral("1777 Hz"), 10000);
+    QCOMPARE(watcher.texts.size(), 1);
     QVERIFY(exits.isEmpty());
 }
 

@@ -35,6 +35,7 @@ private slots:
     void modeFollowsTheChoice();
     void oneCallPerClick();
     void detachedPanelSendsNothing();
+    void failingCallIsReportedOnce_data();
     void failingCallIsReportedOnce();
 
 private:
@@ -152,10 +153,23 @@ void TestCommandButtons::detachedPanelSendsNothing()
     QVERIFY(state->reads.isEmpty());
 }
 
+// A failure is reported once, while the box is open nothing reaches the host, and the panel
+// ends; a refusal (nothing of the call carried out) is reported the same way, and the panel goes on.
+void TestCommandButtons::failingCallIsReportedOnce_data()
+{
+    QTest::addColumn<HostFailure>("failure");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("a failure") << HostFailure{4, "org.freedesktop.DBus.Error.ServiceUnknown: The name is gone"}
+                               << "Error 4: org.freedesktop.DBus.Error.ServiceUnknown: The name is gone";
+    QTest::newRow("a refusal") << HostFailure{1, "Palvo2.Application.Error.Refused: <MODE:SSB>: WSJT-X has no mode SSB", true}
+                               << "Error 1: Palvo2.Application.Error.Refused: <MODE:SSB>: WSJT-X has no mode SSB";
+}
+
 void TestCommandButtons::failingCallIsReportedOnce()
 {
-    state->failures["ExecuteMacros"] =
-        HostFailure{4, "org.freedesktop.DBus.Error.ServiceUnknown: The name is gone"};
+    QFETCH(HostFailure, failure);
+    QFETCH(QString, line);
+    state->failures["ExecuteMacros"] = failure;
     QList<int> exits;
     form->endProgram = [&](int code) { exits.append(code); };
     ModalWatcher watcher([&](QMessageBox *) {
@@ -166,13 +180,16 @@ void TestCommandButtons::failingCallIsReportedOnce()
     QTest::mouseClick(form->Command2, Qt::LeftButton);
     const QString err = QString::fromLocal8Bit(capture.text());
 
-    const QString line = "Error 4: org.freedesktop.DBus.Error.ServiceUnknown: The name is gone";
     QCOMPARE(watcher.texts, QStringList{line});
     QCOMPARE(err, line + "\n");
-    QCOMPARE(exits, QList<int>{1});
+    QCOMPARE(exits, failure.refused ? QList<int>{} : QList<int>{1});
     QCOMPARE(state->calls, QList<Call>{macro("<AUDIOFQ:1000>")});
     QVERIFY(state->reads.isEmpty());
-    QVERIFY(!form->Timer1->isActive());
+    QCOMPARE(form->Timer1->isActive(), failure.refused);
+    if (failure.refused) { // the next poll runs
+        form->Timer1_Timer();
+        QVERIFY(!state->reads.isEmpty());
+    }
 }
 
 QTEST_MAIN(TestCommandButtons)

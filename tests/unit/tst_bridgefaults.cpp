@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bridgelog.h"
 #include "fakefldigi.h"
+#include "faultrun.h"
 #include "fldigibridge.h"
 
 #include <QJsonDocument>
@@ -13,8 +14,7 @@
 
 // The bridge against a fake fldigi whose link fails at random, with readers and senders of
 // macros at once; afterwards the fake's record is held against the bridge's promises. A run is
-// named by the number its random draws start from: PALVO_FAULT_CASE runs that one alone, and
-// PALVO_FAULT_SECONDS sets how long each runs (5 s for each of a fixed list otherwise).
+// named by the number its random draws start from (FaultRun); 5 s for each of a fixed list.
 class TestBridgeFaults : public QObject
 {
     Q_OBJECT
@@ -30,11 +30,7 @@ constexpr int callMs = 1800;
 constexpr int roomMs = 150; // a busy machine, the sanitizers
 constexpr int backMs = 2000 + 150 + roomMs; // fldigi is back in receive this long after it answers again
 
-struct Fault
-{
-    qint64 fromMs, untilMs;
-    QString what;
-};
+using Fault = FaultRun::Fault;
 
 // What a read shows of a state of the fake.
 QVariantMap shown(const FakeFldigi::State &s)
@@ -48,30 +44,26 @@ QVariantMap shown(const FakeFldigi::State &s)
 // Whether fldigi showed these values at some moment from fromMs to toMs.
 bool hadWithin(const QList<FakeFldigi::State> &history, const QVariantMap &values, qint64 fromMs, qint64 toMs)
 {
-    for (qsizetype i = 0; i < history.size(); ++i) {
-        const bool overlaps = history[i].sinceMs <= toMs && (i + 1 == history.size() || history[i + 1].sinceMs >= fromMs);
-        if (overlaps && shown(history[i]) == values)
-            return true;
-    }
-    return false;
+    return FaultRun::hadWithin(history, [](const FakeFldigi::State &s) { return s.sinceMs; }, fromMs, toMs,
+                               [&](const FakeFldigi::State &s) { return shown(s) == values; });
 }
 
 } // namespace
 
 void TestBridgeFaults::promisesHold_data()
 {
-    QTest::addColumn<quint32>("number");
-    const QByteArray given = qgetenv("PALVO_FAULT_CASE");
-    for (const quint32 number : given.isEmpty() ? QList<quint32>{4, 5, 9, 10} : QList<quint32>{given.toUInt()})
-        QTest::addRow("case %u", number) << number;
+    FaultRun::addCases({4, 5, 9, 10});
 }
 
 void TestBridgeFaults::promisesHold()
 {
     QFETCH(quint32, number);
-    const int seconds = qEnvironmentVariableIntValue("PALVO_FAULT_SECONDS");
-    QRandomGenerator random(number);
-    QObject scope; // the case's timers end with it, not in the next case
+    FaultRun faultRun(number);
+    QRandomGenerator &random = faultRun.random;
+    QList<Fault> &faults = faultRun.faults;
+    bool &running = faultRun.running;
+    auto violation = [&](qint64 atMs, const QString &what) { faultRun.violation(atMs, what); };
+    auto later = [&](int fromMs, int toMs, const std::function<void()> &then) { faultRun.later(fromMs, toMs, then); };
     FakeFldigi fake;
     QString said;
     QTextStream saidStream(&said);
@@ -82,18 +74,7 @@ void TestBridgeFaults::promisesHold()
     connect(&bridge.presence, &Presence::silenced, this, [&] { silencedAt.append(FakeFldigi::nowMs()); });
     bridge.view.start();
 
-    QList<Fault> faults;
-    QStringList violations;
-    auto violation = [&](qint64 atMs, const QString &what) {
-        QStringList around;
-        for (const Fault &f : std::as_const(faults)) {
-            if (f.untilMs > atMs - 3000 && f.fromMs < atMs + 1000)
-                around << QString("%1 from %2 to %3 ms").arg(f.what).arg(f.fromMs - atMs).arg(f.untilMs - atMs);
-        }
-        violations << QString("case %1: %2; the faults around it: %3").arg(number).arg(what, around.join(", "));
-    };
 
-    bool running = true;
     int pending = 0;
     using Answered = std::function<void(const QVariant &, const BridgeFailure *, qint64 atMs)>;
     // Every call is answered within its time.
@@ -109,12 +90,6 @@ void TestBridgeFaults::promisesHold()
         });
     };
     auto macro = [&](const QString &text) { return [&, text](BridgeDone done) { bridge.runner.executeMacros(text, done); }; };
-    auto later = [&](int fromMs, int toMs, const std::function<void()> &then) {
-        QTimer::singleShot(random.bounded(fromMs, toMs), &scope, [&running, then] {
-            if (running)
-                then();
-        });
-    };
 
     // Readers, each a panel or a script: every read shows a state fldigi had within the second
     // before it was answered.
@@ -231,7 +206,7 @@ void TestBridgeFaults::promisesHold()
         const qint64 from = FakeFldigi::nowMs();
         const int forMs = start();
         faults.append({from, from + forMs, what});
-        QTimer::singleShot(forMs, &scope, [&] {
+        QTimer::singleShot(forMs, &faultRun.scope, [&] {
             endFaults();
             later(50, 400, fault);
         });
@@ -244,7 +219,7 @@ void TestBridgeFaults::promisesHold()
     sender();
     transmitter();
     later(200, 400, fault);
-    QTest::qWait(1000 * (seconds > 0 ? seconds : 5));
+    QTest::qWait(1000 * FaultRun::seconds(5));
     running = false;
     QTRY_VERIFY_WITH_TIMEOUT(pending == 0, 2 * callMs + 3000); // the last fault ends, the calls drain
     QTest::qWait(backMs); // what the last failures owe falls due
@@ -312,7 +287,7 @@ void TestBridgeFaults::promisesHold()
         if (!silent)
             violation(at, "fldigi taken for gone while it answered");
     }
-    QVERIFY2(violations.isEmpty(), qPrintable(violations.mid(0, 5).join('\n')));
+    QVERIFY2(faultRun.violations.isEmpty(), qPrintable(faultRun.violations.mid(0, 5).join('\n')));
 }
 
 QTEST_GUILESS_MAIN(TestBridgeFaults)

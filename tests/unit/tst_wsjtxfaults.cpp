@@ -2,6 +2,7 @@
 #include "bridgecall.h"
 #include "bridgelog.h"
 #include "fakewsjtx.h"
+#include "faultrun.h"
 #include "wsjtxbridge.h"
 
 #include <QJsonDocument>
@@ -15,9 +16,8 @@
 // acts in its window, which restart, close and stop taking requests, beside another program
 // that speaks as WSJT-X; with readers and senders of macros at once. Afterwards the fakes'
 // records are held against the bridge's promises. A run is named by the number its random draws
-// start from: PALVO_FAULT_CASE runs that one alone, PALVO_FAULT_SECONDS sets how long each runs
-// (3 s for each of a fixed list otherwise, chosen among those that catch a rival's datagrams
-// taken for WSJT-X's and a mode change confirmed by any Status).
+// start from (FaultRun); 3 s for each of a fixed list, chosen among those that catch a rival's
+// datagrams taken for WSJT-X's and a mode change confirmed by any Status.
 class TestWsjtxFaults : public QObject
 {
     Q_OBJECT
@@ -32,11 +32,7 @@ namespace {
 constexpr int callMs = 1800;
 constexpr int roomMs = 150; // a busy machine, the sanitizers
 
-struct Fault
-{
-    qint64 fromMs, untilMs;
-    QString what;
-};
+using Fault = FaultRun::Fault;
 
 QVariantMap shown(const wsjtx::Status &s)
 {
@@ -48,32 +44,28 @@ using History = QList<FakeWsjtx::Moment>;
 // Whether one of the WSJT-Xs was in a state that has() from fromMs to toMs.
 bool hadWithin(const QList<History> &histories, qint64 fromMs, qint64 toMs, const std::function<bool(const wsjtx::Status &)> &has)
 {
-    for (const History &history : histories) {
-        for (qsizetype i = 0; i < history.size(); ++i) {
-            const bool overlaps = history[i].ms <= toMs && (i + 1 == history.size() || history[i + 1].ms >= fromMs);
-            if (overlaps && has(history[i].status))
-                return true;
-        }
-    }
-    return false;
+    return std::any_of(histories.cbegin(), histories.cend(), [&](const History &history) {
+        return FaultRun::hadWithin(history, [](const FakeWsjtx::Moment &m) { return m.ms; }, fromMs, toMs,
+                                   [&](const FakeWsjtx::Moment &m) { return has(m.status); });
+    });
 }
 
 } // namespace
 
 void TestWsjtxFaults::promisesHold_data()
 {
-    QTest::addColumn<quint32>("number");
-    const QByteArray given = qgetenv("PALVO_FAULT_CASE");
-    for (const quint32 number : given.isEmpty() ? QList<quint32>{4, 5, 6} : QList<quint32>{given.toUInt()})
-        QTest::addRow("case %u", number) << number;
+    FaultRun::addCases({4, 5, 6});
 }
 
 void TestWsjtxFaults::promisesHold()
 {
     QFETCH(quint32, number);
-    const int seconds = qEnvironmentVariableIntValue("PALVO_FAULT_SECONDS");
-    QRandomGenerator random(number);
-    QObject scope; // the case's timers end with it, not in the next case
+    FaultRun faultRun(number);
+    QRandomGenerator &random = faultRun.random;
+    QList<Fault> &faults = faultRun.faults;
+    QObject &scope = faultRun.scope;
+    auto violation = [&](qint64 atMs, const QString &what) { faultRun.violation(atMs, what); };
+    auto later = [&](int fromMs, int toMs, const std::function<void()> &then) { faultRun.later(fromMs, toMs, then); };
     QElapsedTimer clock;
     clock.start();
     QString said;
@@ -105,16 +97,6 @@ void TestWsjtxFaults::promisesHold()
     QList<QPair<qint64, qint64>> spoken; // the other program's turns: its first word, its last
     const auto periods = rival.periods;
 
-    QList<Fault> faults;
-    QStringList violations;
-    auto violation = [&](qint64 atMs, const QString &what) {
-        QStringList around;
-        for (const Fault &f : std::as_const(faults)) {
-            if (f.untilMs > atMs - 3000 && f.fromMs < atMs + 1000)
-                around << QString("%1 from %2 to %3 ms").arg(f.what).arg(f.fromMs - atMs).arg(f.untilMs - atMs);
-        }
-        violations << QString("case %1: %2; the faults around it: %3").arg(number).arg(what, around.join(", "));
-    };
     auto histories = [&] {
         QList<History> all;
         for (const auto &w : wsjtxs)
@@ -122,7 +104,6 @@ void TestWsjtxFaults::promisesHold()
         return all;
     };
 
-    bool running = true;
     int pending = 0;
     using Answered = std::function<void(const QVariant &, const BridgeFailure *, qint64 sentMs, qint64 atMs)>;
     auto call = [&](const std::function<void(BridgeDone)> &make, Answered answered) {
@@ -134,12 +115,6 @@ void TestWsjtxFaults::promisesHold()
             if (at - sent > callMs + roomMs)
                 violation(at, QString("a call answered %1 ms after it came").arg(at - sent));
             answered(value, failure, sent, at);
-        });
-    };
-    auto later = [&](int fromMs, int toMs, const std::function<void()> &then) {
-        QTimer::singleShot(random.bounded(fromMs, toMs), &scope, [&running, then] {
-            if (running)
-                then();
         });
     };
 
@@ -296,8 +271,8 @@ void TestWsjtxFaults::promisesHold()
     sender();
     sender();
     later(200, 400, fault);
-    QTest::qWait(1000 * (seconds > 0 ? seconds : 3));
-    running = false;
+    QTest::qWait(1000 * FaultRun::seconds(3));
+    faultRun.running = false;
     QTRY_VERIFY_WITH_TIMEOUT(pending == 0, 2 * callMs + 3000); // the last fault ends, the calls drain
     QVERIFY2(reads > 0 && macros > 2 && !faults.isEmpty(), "nothing was tried");
 
@@ -320,7 +295,7 @@ void TestWsjtxFaults::promisesHold()
         if (changes.contains(type))
             violation(atMs, QString("a request of type %1 reached the other program").arg(type));
     }
-    QVERIFY2(violations.isEmpty(), qPrintable(violations.mid(0, 5).join('\n')));
+    QVERIFY2(faultRun.violations.isEmpty(), qPrintable(faultRun.violations.mid(0, 5).join('\n')));
 }
 
 QTEST_GUILESS_MAIN(TestWsjtxFaults)

@@ -2,8 +2,8 @@
 #include "follower.h"
 
 #include "contract.h"
+#include "hostbus.h"
 
-#include <QDBusArgument>
 #include <QSocketNotifier>
 
 #include <cstdlib>
@@ -20,15 +20,7 @@ void Follower::propertiesChanged(const QString &interface, const QVariantMap &ch
 {
     if (interface != QLatin1StringView(contract::interfaceName))
         return;
-    QVariantMap values = changed;
-    for (auto it = values.begin(); it != values.end(); ++it) {
-        if (it->canConvert<QDBusArgument>()) {
-            QStringList list;
-            it->value<QDBusArgument>() >> list;
-            *it = list;
-        }
-    }
-    m_changed(values);
+    m_changed(plainValues(changed));
 }
 
 // A pipe's writing end reads as ready (an error) once its reader has gone; a terminal or a

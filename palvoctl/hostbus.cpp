@@ -27,6 +27,18 @@ QString busName(const QString &name)
 
 } // namespace
 
+QVariantMap plainValues(QVariantMap values)
+{
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        if (it->canConvert<QDBusArgument>()) {
+            QStringList list;
+            it->value<QDBusArgument>() >> list;
+            *it = list;
+        }
+    }
+    return values;
+}
+
 HostBus::HostBus(const QDBusConnection &bus, const QString &name, int timeoutMs)
     : m_bus(bus), m_name(busName(name)), m_timeoutMs(timeoutMs)
 {
@@ -57,14 +69,7 @@ QVariantMap HostBus::readAll() const
                                     QStringLiteral("GetAll"), {QString::fromLatin1(contract::interfaceName)});
     QVariantMap values;
     reply.arguments().value(0).value<QDBusArgument>() >> values;
-    for (auto it = values.begin(); it != values.end(); ++it) {
-        if (it->canConvert<QDBusArgument>()) { // Modes, an array
-            QStringList list;
-            it->value<QDBusArgument>() >> list;
-            *it = list;
-        }
-    }
-    return values;
+    return plainValues(values);
 }
 
 void HostBus::execute(const QString &macro) const

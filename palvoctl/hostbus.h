@@ -14,6 +14,9 @@ struct CtlFailure
     QString text;
 };
 
+// Property values as D-Bus delivers them, with arrays (Modes) as string lists.
+QVariantMap plainValues(QVariantMap values);
+
 class HostBus
 {
 public:

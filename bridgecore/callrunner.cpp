@@ -45,7 +45,7 @@ void CallRunner::executeMacros(const QString &macros, Done done)
         }
     }
     const quint64 id = ++m_lastJob;
-    m_queue.append({id, plan.steps, std::move(done)});
+    m_queue.append({id, plan.steps, std::move(done), QDeadlineTimer(m_timing.callMs, Qt::PreciseTimer)});
     QTimer::singleShot(m_timing.callMs, Qt::PreciseTimer, this, [this, id] { expire(id); });
     tryUndo();
     startNext();
@@ -56,6 +56,12 @@ void CallRunner::executeMacros(const QString &macros, Done done)
 void CallRunner::startNext()
 {
     if (m_running != Running::Nothing || m_owed.owed() || m_queue.isEmpty())
+        return;
+    // A turn that comes with almost none of the call's time left would send a change whose
+    // answer cannot come in time: the call fails as waiting too long, with nothing sent.
+    while (!m_queue.isEmpty() && m_queue.first().deadline.remainingTime() < m_timing.callMs / 10)
+        expire(m_queue.first().id);
+    if (m_queue.isEmpty())
         return;
     m_job = m_queue.takeFirst();
     m_running = Running::Call;

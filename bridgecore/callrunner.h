@@ -3,6 +3,7 @@
 
 #include "backend.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -53,6 +54,7 @@ private:
         quint64 id = 0;
         QList<MacroStep> steps;
         Done done;
+        QDeadlineTimer deadline; // the call's own time, from its arrival
     };
     enum class Running { Nothing, Call, Undo };
 

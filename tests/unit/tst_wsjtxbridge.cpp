@@ -262,9 +262,18 @@ void TestWsjtxBridge::hostileDatagrams()
     QVERIFY(wsjtx::read(status) && wsjtx::read(status)->status->rxDf == 900); // whole, it is a (short) Status
 
     // Whole Statuses not from the WSJT-X followed: its Id from another port, another Id from its port.
+    // One that comes during a call, after its first request went out, fails the rest of it, and
+    // that is no refusal: something of the call was carried out.
+    const auto midCall = start(macro("<AUDIOFQ:1200><MODE:FT4>"));
+    QTRY_VERIFY(!fake->requests.isEmpty());
     FakeWsjtx impostor(bridge->link.port());
     impostor.status.dialHz = 50313000;
     impostor.sendStatus();
+    QTRY_VERIFY(midCall->ms >= 0);
+    QVERIFY2(midCall->failure && midCall->failure->text.contains("both speak as WSJT-X"),
+             qPrintable(midCall->failure ? midCall->failure->text : "done"));
+    QCOMPARE(midCall->failure->cause, BridgeFailure::Cause::NotCarriedOut);
+    fake->requests.clear();
     fake->status.dialHz = 7074000;
     fake->sendStatusAs("JTDX");
     QTest::qWait(100);
@@ -274,6 +283,7 @@ void TestWsjtxBridge::hostileDatagrams()
     const Outcome refused = run(macro("<RX>"));
     QVERIFY2(refused.failure && refused.failure->text.contains("both speak as WSJT-X"),
              qPrintable(refused.failure ? refused.failure->text : "done"));
+    QCOMPARE(refused.failure->cause, BridgeFailure::Cause::Refused);
     QVERIFY(fake->requests.isEmpty() && impostor.requests.isEmpty());
     QVERIFY(errors.contains("speaks as WSJT-X too"));
 }

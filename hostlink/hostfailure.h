@@ -19,5 +19,6 @@ struct HostFailure
     QString text;
     bool refused = false; // the host declined the call before anything of it was carried out
 
-    QString toString() const;
+    QString toString() const; // "Error <number>: <text>", for a bug report
+    QString inWords() const;  // what happened, in a sentence for the operator
 };

@@ -18,11 +18,12 @@ void Form1::reportFailure(const HostFailure &failure)
     m_failed = true;
     Timer1->stop();
 
-    const QString line = failure.toString();
-    std::fprintf(stderr, "%s\n", qPrintable(line));
+    // What happened in words first; the number, the error's name and the host's text after it.
+    std::fprintf(stderr, "%s %s\n", qPrintable(failure.inWords()), qPrintable(failure.toString()));
     std::fflush(stderr);
 
-    QMessageBox box(QMessageBox::Critical, caption, line, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Critical, caption, failure.inWords() + QStringLiteral("\n\n") + failure.toString(),
+                    QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText); // the host's text, never markup or links
     box.exec();
     if (!failure.refused)

@@ -175,10 +175,12 @@ void CallRunner::expire(quint64 job)
         return;
     const Job expired = *waiting;
     m_queue.erase(waiting);
+    const qint64 taken = m_timing.callMs - qMax<qint64>(0, expired.deadline.remainingTime());
     const BridgeFailure failure =
         m_owed.owed() ? BridgeFailure{Cause::UndoOwed, owedText()}
-                      : BridgeFailure{Cause::OutOfTime, QStringLiteral("%1 is busy: an earlier call took all of the %2 ms "
-                                                                       "this one had").arg(m_program).arg(m_timing.callMs)};
+                      : BridgeFailure{Cause::OutOfTime, QStringLiteral("%1 is busy: earlier calls took %3 of the %2 ms "
+                                                                       "this one had")
+                                                            .arg(m_program).arg(m_timing.callMs).arg(taken)};
     m_log.error(failure.text);
     expired.done({}, &failure);
 }

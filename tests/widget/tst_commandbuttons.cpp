@@ -162,6 +162,9 @@ void TestCommandButtons::failingCallIsReportedOnce_data()
     QTest::newRow("a failure") << HostFailure{4, "org.freedesktop.DBus.Error.ServiceUnknown: The name is gone"}
                                << "The host program went away: start it, then the panel again.\n\n"
                                   "Error 4: org.freedesktop.DBus.Error.ServiceUnknown: The name is gone";
+    QTest::newRow("a call that failed") << HostFailure{2, "org.freedesktop.DBus.Error.Failed: <TX>: no answer"}
+                                        << "The host program could not do what the panel asked.\n\n"
+                                           "Error 2: org.freedesktop.DBus.Error.Failed: <TX>: no answer";
     QTest::newRow("a refusal") << HostFailure{1, "Palvo2.Application.Error.Refused: <MODE:SSB>: WSJT-X has no mode SSB", true}
                                << "The host program declined the command and carried out none of it.\n\n"
                                   "Error 1: Palvo2.Application.Error.Refused: <MODE:SSB>: WSJT-X has no mode SSB";

@@ -630,7 +630,7 @@ void TestFldigiBridge::refreshesKeepTheirRate()
     }
     QVERIFY2(longest < 40, qPrintable(QString::number(longest)));
     const int polled = fake->requests();
-    QVERIFY2(polled <= ticks, qPrintable(QString::number(polled)));
+    QVERIFY2(polled <= ticks + 2, qPrintable(QString::number(polled))); // room for a busy machine's late ticks
 
     bridge->view.start();
     QTest::qWait(1600);

@@ -35,11 +35,10 @@ QString macroProblem(const QString &macro)
 
 bool isPlainText(const QString &macro)
 {
-    const MacroPlan plan = planMacros(macro);
-    return plan.ignored.isEmpty()
-           && std::all_of(plan.steps.cbegin(), plan.steps.cend(), [](const MacroStep &step) {
-                  return step.action == MacroStep::Action::Text && tagLike(step.text).isEmpty();
-              });
+    const QList<MacroStep> steps = planMacros(macro).steps;
+    return macroProblem(macro).isEmpty() && std::all_of(steps.cbegin(), steps.cend(), [](const MacroStep &step) {
+               return step.action == MacroStep::Action::Text;
+           });
 }
 
 std::optional<double> rigKhz(const QString &argument, QString *why)

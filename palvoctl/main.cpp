@@ -86,26 +86,44 @@ QString number(double value)
     return numberText(value, QLocale::c());
 }
 
+// The keys of --format, each with its text from the values read.
+struct FormatKey
+{
+    const char *key;
+    QString (*text)(const QVariantMap &values, const HostBus &host);
+};
+
+QVariant value(const QVariantMap &values, const char *name)
+{
+    return values.value(QString::fromLatin1(name));
+}
+
+QString said(const QVariantMap &values, const char *yes, const char *no)
+{
+    return QString::fromLatin1(value(values, contract::transmitting).toBool() ? yes : no);
+}
+
+using Values = const QVariantMap &;
+using Host = const HostBus &;
+const FormatKey formatKeys[] = {
+    {"{mode}", [](Values v, Host) { return value(v, contract::mode).toString(); }},
+    {"{audio}", [](Values v, Host) { return QString::number(value(v, contract::audioFq).toLongLong()); }},
+    {"{rig}", [](Values v, Host) { return number(value(v, contract::fqA).toDouble() / 1000); }},
+    {"{rig_hz}", [](Values v, Host) { return number(value(v, contract::fqA).toDouble()); }},
+    {"{tx}", [](Values v, Host) { return said(v, "yes", "no"); }},
+    {"{txrx}", [](Values v, Host) { return said(v, "TX", "RX"); }},
+    {"{host}", [](Values, Host host) { return host.program(); }},
+    {"{modes}", [](Values v, Host) { return value(v, contract::modesProperty).toStringList().join(u' '); }},
+};
+
 QString formatValues(const QString &format, const QVariantMap &values, const HostBus &host)
 {
     if (values.isEmpty())
         return {};
     QString line = format;
-    const double hz = values.value(QString::fromLatin1(contract::fqA)).toDouble();
-    const bool tx = values.value(QString::fromLatin1(contract::transmitting)).toBool();
-    const QList<std::pair<QString, std::function<QString()>>> keys = {
-        {"{mode}", [&] { return values.value(QString::fromLatin1(contract::mode)).toString(); }},
-        {"{audio}", [&] { return QString::number(values.value(QString::fromLatin1(contract::audioFq)).toLongLong()); }},
-        {"{rig}", [&] { return number(hz / 1000); }},
-        {"{rig_hz}", [&] { return number(hz); }},
-        {"{tx}", [&] { return tx ? QStringLiteral("yes") : QStringLiteral("no"); }},
-        {"{txrx}", [&] { return tx ? QStringLiteral("TX") : QStringLiteral("RX"); }},
-        {"{host}", [&] { return host.program(); }},
-        {"{modes}", [&] { return values.value(QString::fromLatin1(contract::modesProperty)).toStringList().join(u' '); }},
-    };
-    for (const auto &[key, value] : keys) {
-        if (line.contains(key))
-            line.replace(key, value());
+    for (const FormatKey &key : formatKeys) {
+        if (line.contains(QLatin1StringView(key.key)))
+            line.replace(QLatin1StringView(key.key), key.text(values, host));
     }
     return line;
 }
@@ -115,9 +133,9 @@ const QString defaultLine = QStringLiteral("{mode} {audio} Hz {rig} kHz {txrx}")
 QString checkedFormat(const QString &format)
 {
     static const QRegularExpression key(QStringLiteral("\\{[^}]*\\}"));
-    static const QStringList known{"{mode}", "{audio}", "{rig}", "{rig_hz}", "{tx}", "{txrx}", "{host}", "{modes}"};
     for (const QRegularExpressionMatch &match : key.globalMatch(format)) {
-        if (!known.contains(match.captured()))
+        if (std::none_of(std::begin(formatKeys), std::end(formatKeys),
+                         [&](const FormatKey &known) { return match.captured() == QLatin1StringView(known.key); }))
             throw usageError(QStringLiteral("--format: unknown %1").arg(match.captured()));
     }
     return format;
